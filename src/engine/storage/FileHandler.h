@@ -1,0 +1,96 @@
+// One file of a table: an operating-system file or a file of the process's
+// in-memory file store. Reads, writes, seeks and byte-range locks; failures
+// raise the engine error mapped from the system error.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace tessel {
+
+class TMemoryFile;
+
+enum class SeekOrigin { Begin, Current, End };
+
+class TFileHandler {
+ public:
+  TFileHandler();
+  virtual ~TFileHandler();
+  TFileHandler(const TFileHandler&) = delete;
+  TFileHandler& operator=(const TFileHandler&) = delete;
+
+  // Settings, given before Open or CreateEmpty.
+  void SetFileName(std::string name);
+  const std::string& FileName() const { return fileName_; }
+  // The table name that messages carry; the file name when not set.
+  void SetErrorName(std::string name) { errorName_ = std::move(name); }
+  const std::string& ErrorName() const { return errorName_.empty() ? fileName_ : errorName_; }
+  bool InMemory = false;
+  bool Exclusive = false;
+  bool ReadOnly = false;
+  bool Temporary = false;
+  bool Sequential = false;
+  bool WriteThrough = false;
+
+  // Opens an existing file. A missing file raises "Invalid path or file
+  // name"; a file the process may not write is opened read-only and marks
+  // the handler read-only (OpenedReadOnly()).
+  virtual void Open();
+  virtual void Close();
+  // Creates or truncates the file, read-write and unshared.
+  virtual void CreateEmpty();
+  virtual void Delete();
+  virtual void Rename(const std::string& newName);
+  virtual void CopyToFile(const std::string& target);
+  void CopyFromFile(const std::string& source);
+  bool Exists() const;
+
+  bool IsOpen() const { return open_; }
+  bool OpenedReadOnly() const { return openedReadOnly_; }
+
+  int64_t Seek(int64_t position, SeekOrigin origin = SeekOrigin::Begin);
+  int64_t FileLength();
+
+  // Reads at the current position; a short read raises "Error reading from
+  // table" unless allowShort.
+  virtual size_t Read(void* buffer, size_t count, bool allowShort = false);
+  // Writes at the current position; count 0 cuts the file at the position.
+  virtual void Write(const void* buffer, size_t count);
+  // Seek + Read / Seek + Write.
+  size_t ReadAt(int64_t position, void* buffer, size_t count, bool allowShort = false);
+  void WriteAt(int64_t position, const void* buffer, size_t count);
+
+  // Byte-range locks: true on success, false when refused; never wait.
+  bool Lock(int64_t position, int64_t length);
+  bool Unlock(int64_t position, int64_t length);
+
+  // Asks the system to write its buffers for this file.
+  virtual void Flush();
+
+  // Number of write calls that reached the file (counts Write with count > 0).
+  uint64_t WriteCalls() const { return writeCalls_; }
+  uint64_t ReadCalls() const { return readCalls_; }
+
+ protected:
+  [[noreturn]] void RaiseOsError(int err) const;
+  [[noreturn]] void RaiseCode(uint16_t code) const;
+
+ private:
+  std::string fileName_;
+  std::string errorName_;
+  bool open_ = false;
+  bool openedReadOnly_ = false;
+  int fd_ = -1;                              // disk file
+  std::shared_ptr<TMemoryFile> memFile_;     // in-memory file
+  int memHandle_ = 0;                        // handle number within memFile_
+  int64_t position_ = 0;                     // current position (disk and memory)
+  uint64_t writeCalls_ = 0;
+  uint64_t readCalls_ = 0;
+};
+
+// Maps an errno value to the engine code the file layer raises for it.
+uint16_t MapOsError(int err);
+
+}  // namespace tessel

@@ -8,6 +8,10 @@
 #include <memory>
 #include <string>
 
+namespace platform {
+class PosixFile;
+}
+
 namespace tessel {
 
 class TMemoryFile;
@@ -41,9 +45,15 @@ class TFileHandler {
   virtual void Close();
   // Creates or truncates the file, read-write and unshared.
   virtual void CreateEmpty();
+  // Delete and Rename close this handler first; both are refused with
+  // "Access denied" while another handle has the file open, and Rename will
+  // not replace an existing file. On success Rename takes the new name.
   virtual void Delete();
   virtual void Rename(const std::string& newName);
+  // Copies the whole content to a disk file created (or truncated) under
+  // target, in 65535-byte pieces; used to save an in-memory table.
   virtual void CopyToFile(const std::string& target);
+  // Replaces the whole content by that of the disk file source.
   void CopyFromFile(const std::string& source);
   bool Exists() const;
 
@@ -51,12 +61,14 @@ class TFileHandler {
   bool OpenedReadOnly() const { return openedReadOnly_; }
 
   int64_t Seek(int64_t position, SeekOrigin origin = SeekOrigin::Begin);
+  // Seeks to the end and answers that position.
   int64_t FileLength();
 
   // Reads at the current position; a short read raises "Error reading from
   // table" unless allowShort.
   virtual size_t Read(void* buffer, size_t count, bool allowShort = false);
   // Writes at the current position; count 0 cuts the file at the position.
+  // A read-only handler refuses with "Access denied".
   virtual void Write(const void* buffer, size_t count);
   // Seek + Read / Seek + Write.
   size_t ReadAt(int64_t position, void* buffer, size_t count, bool allowShort = false);
@@ -78,14 +90,16 @@ class TFileHandler {
   [[noreturn]] void RaiseCode(uint16_t code) const;
 
  private:
+  void RequireOpen() const;
+
   std::string fileName_;
   std::string errorName_;
   bool open_ = false;
   bool openedReadOnly_ = false;
-  int fd_ = -1;                              // disk file
+  std::unique_ptr<platform::PosixFile> file_;  // disk file
   std::shared_ptr<TMemoryFile> memFile_;     // in-memory file
   int memHandle_ = 0;                        // handle number within memFile_
-  int64_t position_ = 0;                     // current position (disk and memory)
+  int64_t position_ = 0;                     // position in the disk file
   uint64_t writeCalls_ = 0;
   uint64_t readCalls_ = 0;
 };

@@ -1,0 +1,69 @@
+// Program entry: the application object, the main window and the event loop.
+#include <exception>
+#include <iostream>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include <QApplication>
+#include <QVariant>
+
+#include "app/ErrorDisplay.h"
+#include "app/MainForm.h"
+#include "app/SiteTable.h"
+#include "platform/qt/MessageBoxes.h"
+#include "platform/qt/SettingsStore.h"
+
+namespace {
+
+// The help file, a bare name the help viewer resolves beside the program. It
+// is kept on the application object as "HelpFile" for the Help command.
+constexpr const char* kHelpFile = "MARROWICK.HLP";
+
+// Stands in for the site table until the engine-backed record set is wired
+// in: opening it fails, so the window runs with the table closed.
+class TUnavailableSiteTable : public marrowick::ISiteTable {
+ public:
+  void SetTableName(const std::string& name) override { name_ = name; }
+  void SetActive(bool active) override {
+    if (active) throw std::runtime_error("Cannot open table '" + name_ + "'");
+  }
+  bool Active() const override { return false; }
+
+ private:
+  std::string name_;
+};
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  std::unique_ptr<QApplication> app;
+  try {
+    app = std::make_unique<QApplication>(argc, argv);
+    QApplication::setApplicationName(QString::fromLatin1(marrowick::platform::kApplicationTitle));
+    QApplication::setApplicationDisplayName(
+        QString::fromLatin1(marrowick::platform::kApplicationTitle));
+    QApplication::setOrganizationName(QStringLiteral("Tolvane"));
+    app->setProperty("HelpFile", QString::fromLatin1(kHelpFile));
+
+    marrowick::platform::TQtMessageBoxes boxes;
+    marrowick::TMainFormServices services;
+    services.Table = std::make_unique<TUnavailableSiteTable>();
+    services.CreateSettings = marrowick::platform::CreateSettingsStore;
+    services.MessageBoxes = &boxes;
+    marrowick::TMainForm form(std::move(services));
+    boxes.SetParent(&form);
+
+    form.Create();
+    form.show();
+    QApplication::exec();
+  } catch (const std::exception& error) {
+    if (app) {
+      marrowick::platform::TQtMessageBoxes boxes;
+      marrowick::TErrorDisplay(boxes).ShowException(error);
+    } else {
+      std::cerr << marrowick::ErrorDisplayText(error.what()) << '\n';
+    }
+  }
+  return 0;
+}

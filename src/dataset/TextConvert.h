@@ -1,0 +1,30 @@
+// Conversions between numbers and 8-bit text, and the case rules of the
+// Windows-1252 code page, independent of the process locale.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace dataset {
+
+// Shortest text that reads back as the same value within 15 significant
+// digits: "1.5", "100", "1E20", "1.5E-6", "NAN", "INF", "-INF".
+std::string FloatToStr(double value);
+// Fixed-point text with the given number of decimals: "12.50".
+std::string FloatToStrF(double value, int decimals);
+
+// Decimal integers with an optional sign, surrounding blanks allowed.
+bool TryStrToInt64(std::string_view text, int64_t& value);
+// Decimal numbers with '.' as the separator and an optional exponent,
+// surrounding blanks allowed.
+bool TryStrToFloat(std::string_view text, double& value);
+
+// Upper and lower case of Windows-1252 text (ASCII letters, the accented
+// letters of the upper half, Š/š, Œ/œ, Ž/ž and Ÿ/ÿ).
+unsigned char AnsiUpperChar(unsigned char c);
+std::string AnsiUpperCase(std::string_view text);
+std::string AnsiLowerCase(std::string_view text);
+bool AnsiSameText(std::string_view a, std::string_view b);
+
+}  // namespace dataset

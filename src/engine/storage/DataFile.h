@@ -78,8 +78,22 @@ class TDataFile : public TFileHandler {
   void DropRecords();
 
  private:
+  // Read-ahead count and record cache capacity from the record size.
+  void SizeCaches();
+  // Stores password and description as the header keeps them: the password
+  // cut to 15 and the description to 50 characters, both scrambled with the
+  // text pair when the table is encrypted; no password otherwise.
+  void SetStoredTexts(const std::string& password, const std::string& description);
   void ReadSlots(int32_t first, int count, bool allowShort);
   TRecord* NewHolder(int32_t recordNumber);
+  bool HasPrimaryIndex();
+  // Returns one cached holder that is neither modified nor in use to the
+  // pool; false when there is none.
+  bool EvictOne();
+  // Whether one more holder fits without writing anything back.
+  bool HasRoom();
+  // Writes consecutive slots in one call and clears their modified flags.
+  void WriteRun(const std::vector<TRecord*>& run);
 
   TDataTable& table_;
   TRecordStack pool_;

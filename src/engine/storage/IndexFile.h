@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "engine/storage/FileHandler.h"
 #include "engine/storage/Formats.h"
@@ -41,6 +42,9 @@ class TIndexFile : public TFileHandler {
   std::string IndexName(int slot) const;
 
  private:
+  // Refuses key field numbers that name no field and BLOB key fields.
+  void CheckKeyFieldTypes(const TIndexDesc& definition, const std::string& indexName) const;
+
   TDataTable& table_;
 };
 

@@ -1,0 +1,426 @@
+#include "engine/storage/DataTable.h"
+
+#include <algorithm>
+#include <exception>
+#include <numeric>
+
+#include "engine/components/TesselError.h"
+#include "engine/storage/Names.h"
+#include "engine/storage/Scramble.h"
+#include "engine/storage/ValueText.h"
+
+namespace tessel {
+
+namespace {
+
+constexpr size_t kMaxNameLength = 30;
+constexpr size_t kMaxPasswordLength = 15;
+constexpr uint32_t kMinBlobBlockSize = 64;
+constexpr uint8_t kMaxDeclaredSize = 250;
+const char* const kPrimaryName = "Primary";
+
+bool KeepsDeclaredSize(uint8_t type) { return type == ftString || type == ftBytes || type == ftVarBytes; }
+
+template <typename F>
+void Quietly(F&& f) {
+  try {
+    f();
+  } catch (...) {
+  }
+}
+
+}  // namespace
+
+std::function<void(TDataTable&)> TDataTable::SysDeletedRebuilder;
+
+TDataTable::TDataTable(std::string directory, std::string tableName)
+    : directory_(std::move(directory)),
+      tableName_(std::move(tableName)),
+      data_(*this),
+      index_(*this),
+      blob_(*this),
+      locale_(std::make_unique<TTableLocale>()) {
+  if (!directory_.empty() && directory_.back() != '/') directory_ += '/';
+  std::iota(charOrder_.begin(), charOrder_.end(), 0);
+}
+
+TDataTable::~TDataTable() {
+  // An owner that did not close the table loses what was not written back:
+  // a destructor must not fail half-way through a write.
+  if (openCount_ > 0) CloseAll();
+}
+
+// ---------------------------------------------------------------------------
+// File names
+
+std::string TDataTable::FormFileName(const std::string& directory, const std::string& tableName,
+                                     const std::string& ext) {
+  std::string name = TrimBlanks(tableName);
+  // The extension is replaced; one that equals ext in another letter case
+  // becomes ext as well, so that new files are made with the canonical name
+  // (the file layer finds existing files without regard to case).
+  const size_t slash = name.find_last_of('/');
+  const size_t dot = name.find_last_of('.');
+  if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) name.erase(dot);
+  return directory + name + ext;
+}
+
+std::string TDataTable::DataFileName() const { return FormFileName(directory_, tableName_, ".DAT"); }
+std::string TDataTable::IndexFileName() const { return FormFileName(directory_, tableName_, ".IDX"); }
+std::string TDataTable::BlobFileName() const { return FormFileName(directory_, tableName_, ".BLB"); }
+
+void TDataTable::ApplySettings(TFileHandler& file, const std::string& name) {
+  file.SetFileName(name);
+  file.SetErrorName(tableName_);
+  file.InMemory = Settings.InMemory;
+  file.Exclusive = Settings.Exclusive;
+  file.ReadOnly = Settings.ReadOnly;
+  file.Temporary = Settings.Temporary;
+  file.WriteThrough = Settings.WriteThrough;
+}
+
+void TDataTable::BuildLocale() {
+  locale_ = std::make_unique<TTableLocale>(data_.Header.LanguageId, data_.Header.SortId);
+  charOrder_ = locale_->CharacterOrder();
+}
+
+void TDataTable::CloseAll() {
+  data_.DropRecords();
+  if (index_.IsOpen()) Quietly([&] { index_.Close(); });
+  if (blob_.IsOpen()) Quietly([&] { blob_.Close(); });
+  if (data_.IsOpen()) Quietly([&] { data_.Close(); });
+  openCount_ = 0;
+}
+
+// ---------------------------------------------------------------------------
+// Opening and closing
+
+void TDataTable::OpenFiles() {
+  if (openCount_ > 0) {
+    ++openCount_;
+    return;
+  }
+  ApplySettings(data_, DataFileName());
+  ApplySettings(index_, IndexFileName());
+  ApplySettings(blob_, BlobFileName());
+  indexRecreated_ = false;
+  readOnly_ = Settings.ReadOnly;
+  try {
+    data_.Open();
+    data_.ReadHeader();
+    data_.ReadFieldDescs();
+
+    bool indexMissing = false;
+    try {
+      index_.Open();
+    } catch (const ETesselEngineError& e) {
+      if (e.Code() != ec::InvalidPath) throw;
+      indexMissing = true;
+    }
+    if (indexMissing) {
+      // A lost index file is laid down anew; the opening cursor repairs the
+      // table (RepairRecreatedIndex) before it is used.
+      index_.CreateEmpty();
+      index_.InitIndexHeader();
+      index_.WriteIndexHeader(true);
+      index_.Close();
+      index_.Open();
+      indexRecreated_ = true;
+    }
+    index_.ReadIndexHeader();
+
+    if (data_.Header.BlobFieldCount != 0 && blob_.Exists()) {
+      blob_.BlockSize = data_.Header.EffectiveBlockSize();
+      blob_.Open();
+      blob_.ReadBlobHeader();
+    }
+
+    if (data_.OpenedReadOnly() || index_.OpenedReadOnly() || (blob_.IsOpen() && blob_.OpenedReadOnly()))
+      readOnly_ = true;
+    BuildLocale();
+  } catch (...) {
+    CloseAll();
+    throw;
+  }
+  openCount_ = 1;
+}
+
+void TDataTable::CloseFiles(bool flush) {
+  if (openCount_ == 0) return;
+  if (--openCount_ > 0) return;
+  std::exception_ptr failure;
+  // A temporary table is not written back: its caches are dropped.
+  if (flush && !readOnly_ && !Settings.Temporary) {
+    try {
+      FlushTable(false, false, false);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+  }
+  CloseAll();
+  if (failure) std::rethrow_exception(failure);
+}
+
+void TDataTable::DeleteFiles() {
+  ApplySettings(data_, DataFileName());
+  ApplySettings(index_, IndexFileName());
+  ApplySettings(blob_, BlobFileName());
+  data_.Delete();
+  // A table whose index file went missing is still removed completely.
+  if (index_.Exists()) index_.Delete();
+  if (blob_.Exists()) blob_.Delete();
+}
+
+void TDataTable::RenameFiles(const std::string& newName) {
+  ApplySettings(data_, DataFileName());
+  ApplySettings(index_, IndexFileName());
+  ApplySettings(blob_, BlobFileName());
+  if (data_.Exists()) data_.Rename(FormFileName(directory_, newName, ".DAT"));
+  if (index_.Exists()) index_.Rename(FormFileName(directory_, newName, ".IDX"));
+  if (blob_.Exists()) blob_.Rename(FormFileName(directory_, newName, ".BLB"));
+  tableName_ = newName;
+  data_.SetErrorName(tableName_);
+  index_.SetErrorName(tableName_);
+  blob_.SetErrorName(tableName_);
+}
+
+void TDataTable::ValidateHeaders() {
+  data_.ValidateHeader();
+  if (index_.Header.Version != kFormatVersion) RaiseEngineError(ec::WrongVersion, tableName_);
+  if (data_.Header.BlobFieldCount != 0 && blob_.IsOpen() && blob_.Header.Version != kFormatVersion)
+    RaiseEngineError(ec::WrongVersion, tableName_);
+}
+
+void TDataTable::RepairRecreatedIndex() {
+  TIndexHeader& h = index_.Header;
+  h.NoPrimaryIndex = 1;
+  h.Indexes[0] = TIndexDesc{};
+  index_.HeaderModified = true;
+  if (SysDeletedRebuilder) {
+    // The index layer inserts the "Sys Deleted" key of every slot and counts
+    // the active ones.
+    SysDeletedRebuilder(*this);
+  } else {
+    // Without the index layer only the active record count is rebuilt; the
+    // "Sys Deleted" tree is filled by SysDeletedRebuilder once it is set.
+    int32_t active = 0;
+    const int32_t last = data_.PhysicalRecordCount();
+    for (int32_t r = 1; r <= last; ++r) {
+      TRecord* record = data_.FetchRecord(r, nullptr, data_.RecordsPerRead);
+      if (!record->IsDeleted()) ++active;
+      data_.ReleaseRecord(record);
+    }
+    h.ActiveRecordCount = active;
+  }
+  indexRecreated_ = false;
+}
+
+// ---------------------------------------------------------------------------
+// Structure check and creation
+
+void TDataTable::CheckStructure(TTableStructure& s, bool allowNoPrimary, const std::string& tableName) {
+  if (s.Encrypted) {
+    const std::string password = TrimBlanks(s.Password);
+    if (password.empty() || password.size() > kMaxPasswordLength)
+      RaiseEngineError(ec::InvalidPassword, tableName);
+  }
+  if (s.LanguageId != 0 && !TTableLocale::IsInstalled(s.LanguageId, s.SortId))
+    RaiseEngineError(ec::NoLanguageDriver, tableName);
+  if (s.Fields.size() > static_cast<size_t>(kMaxFields) || s.LastAutoIncValue < -1)
+    RaiseEngineError(ec::FieldLimits, tableName);
+  if (s.Secondary.size() > 32) RaiseEngineError(ec::IndexLimits, tableName);
+  if (s.BlobBlockSize < kMinBlobBlockSize) RaiseEngineError(ec::BlobFieldsOrBlockSize, tableName);
+
+  const size_t count = s.Fields.size();
+  std::vector<bool> numberUsed(count + 1, false);
+  for (size_t i = 0; i < count; ++i) {
+    TFieldDesc& f = s.Fields[i];
+    f.Name = TrimBlanks(f.Name);
+    if (f.Name.empty() || f.Name.size() > kMaxNameLength || !IsNameLetter(static_cast<unsigned char>(f.Name[0])))
+      RaiseEngineError(ec::InvalidFieldName, tableName, f.Name);
+    for (size_t j = 0; j < i; ++j)
+      if (SameNameIgnoringCase(s.Fields[j].Name, f.Name)) RaiseEngineError(ec::InvalidFieldName, tableName, f.Name);
+    // Field numbers must be 1 to the field count, each once: the descriptors
+    // are stored at the positions their numbers name.
+    const bool badNumber = f.FieldNumber < 1 || f.FieldNumber > count || numberUsed[f.FieldNumber];
+    if (badNumber || f.Type == ftInvalid || f.Type > ftVarBytes ||
+        (KeepsDeclaredSize(f.Type) && f.DeclaredSize > kMaxDeclaredSize))
+      RaiseEngineError(ec::InvalidFieldDef, tableName, f.Name);
+    numberUsed[f.FieldNumber] = true;
+    if (!KeepsDeclaredSize(f.Type)) f.DeclaredSize = 0;
+    if (f.Type != ftBCD) f.DeclaredDecimals = 0;
+    if (!IsValidValueText(f.Type, f.Default) || !IsValidValueText(f.Type, f.Minimum) ||
+        !IsValidValueText(f.Type, f.Maximum))
+      RaiseEngineError(ec::InvalidValidity, tableName, f.Name);
+    f.PhysicalSize = PhysicalSize(f.Type, f.DeclaredSize);
+    f.PhysicalDecimals = f.DeclaredDecimals;
+  }
+
+  // Record offsets, in field-number order.
+  std::vector<size_t> order(count);
+  std::iota(order.begin(), order.end(), 0);
+  std::stable_sort(order.begin(), order.end(),
+                   [&](size_t a, size_t b) { return s.Fields[a].FieldNumber < s.Fields[b].FieldNumber; });
+  int offset = kSlotFieldsOffset;
+  for (size_t i : order) {
+    TFieldDesc& f = s.Fields[i];
+    if (f.IsAutoInc()) {
+      f.RecordOffset = kSlotRecordIdOffset;
+    } else {
+      f.RecordOffset = static_cast<uint16_t>(offset);
+      offset += f.PhysicalSize + 1;
+    }
+  }
+
+  auto fieldByNumber = [&](uint16_t number) -> const TFieldDesc* {
+    for (const TFieldDesc& f : s.Fields)
+      if (f.FieldNumber == number) return &f;
+    return nullptr;
+  };
+  // position: the definition's place among the secondary ones (primary: -1).
+  auto checkIndex = [&](TIndexDesc& d, int position) {
+    const bool primary = position < 0;
+    std::string indexName;
+    if (primary) {
+      d.Name.clear();
+      d.Unique = 1;
+      indexName = kPrimaryName;
+      if (allowNoPrimary && (d.FieldCount == 0 || fieldByNumber(d.FieldNumbers[0]) == nullptr)) {
+        // No primary index: the definition ends here.
+        d = TIndexDesc{};
+        d.Unique = 1;
+        return;
+      }
+    } else {
+      d.Name = TrimBlanks(d.Name);
+      indexName = d.Name;
+      if (d.Name.empty()) RaiseEngineError(ec::IndexNameMissing, tableName);
+      if (!IsNameLetter(static_cast<unsigned char>(d.Name[0])))
+        RaiseEngineError(ec::InvalidIndexName, tableName, {}, {}, d.Name);
+      for (int j = 0; j < position; ++j)
+        if (SameNameIgnoringCase(s.Secondary[static_cast<size_t>(j)].Name, d.Name))
+          RaiseEngineError(ec::IndexExists, tableName, {}, {}, d.Name);
+    }
+    const int fields = std::min<int>(d.FieldCount, kMaxIndexFields);
+    int keyLength = 0;
+    for (int k = 0; k < fields; ++k) {
+      const uint16_t number = d.FieldNumbers[static_cast<size_t>(k)];
+      const TFieldDesc* f = fieldByNumber(number);
+      if (f == nullptr)
+        RaiseEngineError(ec::InvalidIndexField, tableName, std::to_string(number), {}, indexName);
+      keyLength += f->PhysicalSize + 1;
+    }
+    if (keyLength < 1 || keyLength > kMaxKeyLength)
+      RaiseEngineError(ec::InvalidKeySize, tableName, {}, {}, indexName);
+    if (!d.Unique) keyLength += 4;
+    d.KeyLength = static_cast<uint16_t>(keyLength);
+    d.RootPage = 0;
+    d.FreePage = 0;
+  };
+
+  checkIndex(s.Primary, -1);
+  for (size_t i = 0; i < s.Secondary.size(); ++i) checkIndex(s.Secondary[i], static_cast<int>(i));
+}
+
+void TDataTable::CreateFiles(const TTableStructure& structure) {
+  if (openCount_ > 0) RaiseEngineError(ec::TableInUse, tableName_);
+  int recordSize = kSlotFieldsOffset;
+  for (const TFieldDesc& f : structure.Fields)
+    if (!f.IsAutoInc()) recordSize += f.PhysicalSize + 1;
+  if (recordSize > 65535) RaiseEngineError(ec::RecordTooBig, tableName_);
+
+  // The new files are made read-write and unshared.
+  Settings.ReadOnly = false;
+  Settings.Exclusive = true;
+  readOnly_ = false;
+  indexRecreated_ = false;
+  ApplySettings(data_, DataFileName());
+  ApplySettings(index_, IndexFileName());
+  ApplySettings(blob_, BlobFileName());
+  try {
+    data_.CreateEmpty();
+    data_.InitStructure(structure);
+    index_.CreateEmpty();
+    index_.InitIndexHeader();
+    index_.SetPrimaryIndex(structure.Primary);
+    for (const TIndexDesc& d : structure.Secondary) index_.AddSecondaryIndex(d);
+    if (data_.Header.BlobFieldCount != 0) {
+      blob_.BlockSize = data_.Header.EffectiveBlockSize();
+      blob_.CreateEmpty();
+      blob_.InitBlobHeader();
+    }
+    BuildLocale();
+  } catch (...) {
+    // The caller removes what was made.
+    CloseAll();
+    throw;
+  }
+  // The table stays open; headers and descriptors reach the files with the
+  // next write-back, at the latest when the table is closed.
+  openCount_ = 1;
+}
+
+void TDataTable::EmptyTable() {
+  data_.EmptyData();
+  index_.EmptyIndexes();
+  if (blob_.IsOpen()) blob_.EmptyBlobs();
+  DropCaches(true, false);
+}
+
+// ---------------------------------------------------------------------------
+// Write-back and caches
+
+void TDataTable::FlushTable(bool trim, bool forceData, bool forceIndex) {
+  // Trimming applies to the caches of pages and blocks, which the index and
+  // BLOB layers add; the record cache keeps its size.
+  (void)trim;
+  if (data_.IsOpen()) {
+    data_.WriteBackRecords();
+    data_.WriteHeader(forceData);
+    data_.WriteFieldDescs();
+  }
+  if (index_.IsOpen()) index_.WriteIndexHeader(forceIndex);
+  if (blob_.IsOpen()) blob_.WriteBlobHeader(forceData);
+}
+
+void TDataTable::DropCaches(bool trim, bool rereadHeaders) {
+  (void)trim;
+  data_.DropRecords();
+  if (rereadHeaders) {
+    if (data_.IsOpen()) data_.ReadHeader();
+    if (index_.IsOpen()) index_.ReadIndexHeader();
+    if (blob_.IsOpen()) blob_.ReadBlobHeader();
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Password and description
+
+std::string TDataTable::Password() const {
+  if (!IsEncrypted()) return {};
+  return ScrambledText(data_.Header.Password);
+}
+
+std::string TDataTable::Description() const {
+  return IsEncrypted() ? ScrambledText(data_.Header.Description) : data_.Header.Description;
+}
+
+std::string TDataTable::ReadPasswordFromFile(const std::string& dataFileName) {
+  TFileHandler file;
+  file.SetFileName(dataFileName);
+  file.ReadOnly = true;
+  file.Exclusive = false;
+  file.Open();
+  uint8_t image[kDataHeaderSize];
+  try {
+    file.ReadAt(0, image, sizeof image);
+  } catch (...) {
+    Quietly([&] { file.Close(); });
+    throw;
+  }
+  file.Close();
+  const TDataHeader header = TDataHeader::Decode(image);
+  return header.Encrypted ? ScrambledText(header.Password) : std::string();
+}
+
+}  // namespace tessel

@@ -4,6 +4,7 @@
 #include "Commands.h"
 #include "StructureJson.h"
 #include "TableAccess.h"
+#include "engine/components/TesselError.h"
 #include "engine/storage/CodePage.h"
 
 namespace tesseltool {

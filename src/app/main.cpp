@@ -9,6 +9,7 @@
 #include <QVariant>
 
 #include "app/ErrorDisplay.h"
+#include "app/EngineSiteTable.h"
 #include "app/MainForm.h"
 #include "app/SiteTable.h"
 #include "platform/qt/MessageBoxes.h"
@@ -19,20 +20,6 @@ namespace {
 // The help file, a bare name the help viewer resolves beside the program. It
 // is kept on the application object as "HelpFile" for the Help command.
 constexpr const char* kHelpFile = "MARROWICK.HLP";
-
-// Stands in for the site table until the engine-backed record set is wired
-// in: opening it fails, so the window runs with the table closed.
-class TUnavailableSiteTable : public marrowick::ISiteTable {
- public:
-  void SetTableName(const std::string& name) override { name_ = name; }
-  void SetActive(bool active) override {
-    if (active) throw std::runtime_error("Cannot open table '" + name_ + "'");
-  }
-  bool Active() const override { return false; }
-
- private:
-  std::string name_;
-};
 
 }  // namespace
 
@@ -48,7 +35,7 @@ int main(int argc, char* argv[]) {
 
     marrowick::platform::TQtMessageBoxes boxes;
     marrowick::TMainFormServices services;
-    services.Table = std::make_unique<TUnavailableSiteTable>();
+    services.Table = std::make_unique<marrowick::TEngineSiteTable>();
     services.CreateSettings = marrowick::platform::CreateSettingsStore;
     services.MessageBoxes = &boxes;
     marrowick::TMainForm form(std::move(services));

@@ -11,6 +11,7 @@
 #include "app/ErrorDisplay.h"
 #include "app/EngineSiteTable.h"
 #include "app/MainForm.h"
+#include "app/PasswordDialog.h"
 #include "app/SiteTable.h"
 #include "platform/qt/MessageBoxes.h"
 #include "platform/qt/SettingsStore.h"
@@ -32,6 +33,7 @@ int main(int argc, char* argv[]) {
         QString::fromLatin1(marrowick::platform::kApplicationTitle));
     QApplication::setOrganizationName(QStringLiteral("Tolvane"));
     app->setProperty("HelpFile", QString::fromLatin1(kHelpFile));
+    marrowick::RegisterPasswordDialog();
 
     marrowick::platform::TQtMessageBoxes boxes;
     marrowick::TMainFormServices services;

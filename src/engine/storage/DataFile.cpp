@@ -34,10 +34,20 @@ TDataFile::TDataFile(TDataTable& table) : table_(table) {}
 
 TDataFile::~TDataFile() { DropRecords(); }
 
+void TDataFile::Close() {
+  sizedFor_ = -1;
+  TFileHandler::Close();
+}
+
 void TDataFile::SizeCaches() {
   const int size = Header.RecordSize;
+  // A header read again for the same record size (change detection) keeps
+  // the cache as it is sized.
+  if (size == sizedFor_) return;
+  sizedFor_ = size;
   RecordsPerRead = size == 0 ? 1 : std::max(1, 65535 / size);
-  RecordCacheCapacity = size == 0 ? 32767 : std::min(131070 / size, 32767);
+  nominalCapacity_ = size == 0 ? 32767 : std::max(1, std::min(131070 / size, 32767));
+  RecordCacheCapacity = nominalCapacity_;
 }
 
 void TDataFile::ReadHeader() {

@@ -3,19 +3,19 @@
 
 #include <array>
 #include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "engine/storage/FileHandler.h"
 #include "engine/storage/Formats.h"
+#include "engine/storage/HolderCache.h"
 #include "engine/storage/Record.h"
 #include "engine/storage/TableStructure.h"
 
 namespace tessel {
 
 class TDataTable;
-class TDataCursor;
+class TReadContext;
 
 constexpr int32_t kMaxRecordNumber = 100000000;   // next record number + 1 may not exceed this
 constexpr int64_t kMaxFileBytes = 2000000001;     // files must stay below this
@@ -27,6 +27,10 @@ class TDataFile : public TFileHandler {
 
   TDataTable& Table() { return table_; }
 
+  // Closing also forgets the cache sizing: the next header read sizes the
+  // record cache afresh.
+  void Close() override;
+
   // --- header and descriptors ---
   TDataHeader Header;          // the header as in the file (password/description as stored)
   bool HeaderModified = false;
@@ -35,7 +39,12 @@ class TDataFile : public TFileHandler {
   std::vector<TFieldDesc> Fields;  // decoded from DescImages
   bool DescsModified = false;
   int RecordsPerRead = 1;          // 65535 / record size (1 when the size is 0)
-  int RecordCacheCapacity = 0;     // min(131070 / record size, 32767)
+  // The record cache's current capacity in holders. It starts at the nominal
+  // capacity; a work table grows it when every holder is taken, and a trim
+  // brings it back.
+  int RecordCacheCapacity = 0;
+  // min(131070 / record size, 32767).
+  int NominalRecordCapacity() const { return nominalCapacity_; }
 
   void ReadHeader();
   // Writes the header when modified or forced: counter + 1, stamp, clears the flag.
@@ -62,20 +71,50 @@ class TDataFile : public TFileHandler {
   void EmptyData();
 
   // --- record slots ---
-  // The holder of slot recordNumber, from the cache or the file, in-use count
-  // incremented. The next record number creates a new, empty slot.
-  TRecord* FetchRecord(int32_t recordNumber, TDataCursor* cursor = nullptr, int readAhead = 1,
+  //
+  // FetchRecord hands back the holder of slot recordNumber with its in-use
+  // count raised; the caller gives it back with ReleaseRecord. Asking for the
+  // next record number creates a new, empty slot (in the cache only; the
+  // file grows when it is written back).
+  //
+  // A slot that is not cached is read from the file. Before that read, when
+  // a read context is given, its BeforeCacheMiss() runs (with strict change
+  // detection off the cursor takes the read lock there, which checks the
+  // change counters). If it reports that another user changed the table,
+  // FetchRecord answers nullptr: the caches have been dropped, no holder is
+  // in use for this call, and the caller restarts its operation from its
+  // saved position. Without a context FetchRecord never answers nullptr.
+  //
+  // readAhead asks for up to that many slots per read (capped at
+  // RecordsPerRead): the consecutive record numbers the context plans to
+  // visit next in its direction (PlanRecordRun), or else the neighbouring
+  // slots in that direction. Reading forward the run starts at the record,
+  // reading backward (ReadingBackward()) it ends at it. A run is read with
+  // one read call; a short read is accepted while the table is open
+  // exclusively, otherwise it raises "Error reading from table '%s'" unless
+  // the slots not read are cached anyway.
+  TRecord* FetchRecord(int32_t recordNumber, TReadContext* context = nullptr, int readAhead = 1,
                        unsigned flags = 0);
   void ReleaseRecord(TRecord* record);
-  TRecord* AllocateSlot(TDataCursor* cursor = nullptr);
+  // The slot an insert fills: the head of the free chain when the table has
+  // a primary index, else a new slot. nullptr only as FetchRecord answers it.
+  TRecord* AllocateSlot(TReadContext* context = nullptr);
   void FreeSlot(TRecord* record);
   void InitImage(TRecord* record, bool newIdentifier);
   int32_t PhysicalRecordCount() const { return Header.NextRecordNumber - 1; }
   // Writes every modified holder that is not in use, in runs of consecutive
-  // record numbers, one write call per run.
+  // record numbers, one write call per run, and clears their modified flags.
+  // A failed write leaves the holders of that run and later ones modified.
   void WriteBackRecords();
-  // Drops every cached holder (modified ones are lost).
+  // Cuts the cache back to its nominal capacity, returning the holders with
+  // the highest record numbers (neither modified nor in use) to the pool.
+  void TrimRecords();
+  // Drops every cached holder (modifications are lost). Holders still in use
+  // leave the cache and return to the pool when released.
   void DropRecords();
+  // Cached holders, for tests and tools.
+  size_t CachedRecordCount() const { return cache_.Size(); }
+  bool IsRecordCached(int32_t recordNumber) const { return cache_.Peek(recordNumber) != nullptr; }
 
  private:
   // Read-ahead count and record cache capacity from the record size.
@@ -84,20 +123,29 @@ class TDataFile : public TFileHandler {
   // cut to 15 and the description to 50 characters, both scrambled with the
   // text pair when the table is encrypted; no password otherwise.
   void SetStoredTexts(const std::string& password, const std::string& description);
-  void ReadSlots(int32_t first, int count, bool allowShort);
-  TRecord* NewHolder(int32_t recordNumber);
+  // The first slot and length of the run to read for a miss on recordNumber.
+  void PlanRun(int32_t recordNumber, TReadContext* context, int readAhead, int32_t& first,
+               int& count);
+  // Reads the run and places its slots in the cache (see FetchRecord).
+  void ReadRun(int32_t wanted, int32_t first, int count);
+  // A cleared holder for recordNumber, inserted into the cache. Makes room
+  // first when the cache is full: recycles the least recently used holder
+  // that is neither modified nor in use; with mayWriteBack, writes back the
+  // modified holders when there is none (a work table grows instead), and
+  // raises "Data record buffers corrupt" when there is still none. Without
+  // mayWriteBack answers nullptr when no room is free.
+  TRecord* TakeHolder(int32_t recordNumber, bool mayWriteBack);
   bool HasPrimaryIndex();
-  // Returns one cached holder that is neither modified nor in use to the
-  // pool; false when there is none.
-  bool EvictOne();
-  // Whether one more holder fits without writing anything back.
-  bool HasRoom();
   // Writes consecutive slots in one call and clears their modified flags.
   void WriteRun(const std::vector<TRecord*>& run);
+  // Takes a holder out of the cache: back to the pool, or detached while in use.
+  void Discard(TRecord* record);
 
   TDataTable& table_;
   TRecordStack pool_;
-  std::map<int32_t, TRecord*> cache_;  // by record number
+  THolderCache<TRecord> cache_{4};
+  int nominalCapacity_ = 32767;
+  int sizedFor_ = -1;  // record size the caches were sized for
 };
 
 }  // namespace tessel

@@ -1,6 +1,7 @@
-// The record slots of the data file: fetching slots into the record cache
-// (with read-ahead), choosing and freeing slots, and writing modified slots
-// back in runs.
+// The record slots of the data file: the record cache (most recently used
+// holders first, then a list sorted by record number), read-ahead runs,
+// choosing and freeing slots, and writing modified slots back in runs of
+// consecutive record numbers.
 #include <algorithm>
 #include <cstring>
 
@@ -8,11 +9,18 @@
 #include "engine/storage/Bytes.h"
 #include "engine/storage/DataFile.h"
 #include "engine/storage/DataTable.h"
+#include "engine/storage/ReadContext.h"
 #include "engine/storage/Scramble.h"
 
 namespace tessel {
 
-TRecord* TDataFile::FetchRecord(int32_t recordNumber, TDataCursor* /*cursor*/, int readAhead,
+namespace {
+// A work table of the query processor grows its cache by this many holders
+// instead of failing when every holder is taken.
+constexpr int kWorkTableGrowth = 1024;
+}  // namespace
+
+TRecord* TDataFile::FetchRecord(int32_t recordNumber, TReadContext* context, int readAhead,
                                 unsigned /*flags*/) {
   if (recordNumber <= 0 || recordNumber > Header.NextRecordNumber) {
     RaiseEngineError(ec::RecordBuffersCorrupt, Table().TableName());
@@ -26,13 +34,12 @@ TRecord* TDataFile::FetchRecord(int32_t recordNumber, TDataCursor* /*cursor*/, i
     if (next + 1 > kMaxRecordNumber || next * RecordSize() >= kMaxFileBytes) {
       RaiseEngineError(ec::TableFull, Table().TableName());
     }
-    auto stale = cache_.find(recordNumber);
-    if (stale != cache_.end()) {
-      if (stale->second->InUse > 0) RaiseEngineError(ec::RecordBuffersCorrupt, Table().TableName());
-      pool_.Give(stale->second);
-      cache_.erase(stale);
+    if (TRecord* stale = cache_.Peek(recordNumber)) {
+      // Left from a slot the header no longer counts: it cannot be used.
+      if (stale->InUse > 0) RaiseEngineError(ec::RecordBuffersCorrupt, Table().TableName());
+      Discard(stale);
     }
-    TRecord* record = NewHolder(recordNumber);
+    TRecord* record = TakeHolder(recordNumber, true);
     record->Modified = true;
     ++record->InUse;
     ++Header.NextRecordNumber;
@@ -40,17 +47,17 @@ TRecord* TDataFile::FetchRecord(int32_t recordNumber, TDataCursor* /*cursor*/, i
     return record;
   }
 
-  auto it = cache_.find(recordNumber);
-  if (it == cache_.end()) {
-    const int64_t slotsLeft = int64_t{Header.NextRecordNumber} - recordNumber;
-    int64_t count = std::min<int64_t>({readAhead, std::max(RecordsPerRead, 1), slotsLeft});
-    if (count < 1) count = 1;
-    ReadSlots(recordNumber, static_cast<int>(count), Table().IsExclusive());
-    it = cache_.find(recordNumber);
-    if (it == cache_.end()) RaiseEngineError(ec::RecordBuffersCorrupt, Table().TableName());
+  TRecord* record = cache_.Find(recordNumber);
+  if (record == nullptr) {
+    if (context != nullptr && context->BeforeCacheMiss()) return nullptr;
+    // The change check found nothing, so the header still counts this slot.
+    int32_t first = recordNumber;
+    int count = 1;
+    PlanRun(recordNumber, context, readAhead, first, count);
+    ReadRun(recordNumber, first, count);
+    record = cache_.Find(recordNumber);
   }
-  TRecord* record = it->second;
-  if (record->RecordNumber != recordNumber) {
+  if (record == nullptr || record->RecordNumber != recordNumber) {
     RaiseEngineError(ec::RecordBuffersCorrupt, Table().TableName());
   }
   ++record->InUse;
@@ -58,10 +65,129 @@ TRecord* TDataFile::FetchRecord(int32_t recordNumber, TDataCursor* /*cursor*/, i
 }
 
 void TDataFile::ReleaseRecord(TRecord* record) {
-  if (record != nullptr && record->InUse > 0) --record->InUse;
+  if (record == nullptr) return;
+  if (record->InUse > 0) --record->InUse;
+  if (record->Detached && record->InUse == 0) pool_.Give(record);
 }
 
-TRecord* TDataFile::AllocateSlot(TDataCursor* cursor) {
+void TDataFile::PlanRun(int32_t recordNumber, TReadContext* context, int readAhead, int32_t& first,
+                        int& count) {
+  first = recordNumber;
+  count = 1;
+  const int limit = std::min(readAhead, std::max(RecordsPerRead, 1));
+  if (limit <= 1) return;
+  const bool backward = context != nullptr && context->ReadingBackward();
+  const int32_t last = PhysicalRecordCount();
+
+  int wanted = 0;
+  if (context != nullptr) {
+    // The numbers the cursor visits next: the run covers as many of them as
+    // follow each other in its direction.
+    std::vector<int32_t> plan(static_cast<size_t>(limit));
+    const int planned = std::min(context->PlanRecordRun(recordNumber, plan.data(), limit), limit);
+    if (planned > 0) {
+      const int step = backward ? -1 : 1;
+      wanted = 1;
+      while (wanted < planned && plan[static_cast<size_t>(wanted)] == recordNumber + step * wanted) ++wanted;
+    }
+  }
+  if (wanted == 0) wanted = limit;  // no plan: the neighbouring slots
+
+  if (backward) {
+    count = static_cast<int>(std::min<int64_t>(wanted, recordNumber));
+    first = recordNumber - count + 1;
+  } else {
+    count = static_cast<int>(std::min<int64_t>(wanted, int64_t{last} - recordNumber + 1));
+    count = std::max(count, 1);
+  }
+}
+
+void TDataFile::ReadRun(int32_t wanted, int32_t first, int count) {
+  const int recordSize = RecordSize();
+  if (recordSize <= 0 || count <= 0) RaiseEngineError(ec::RecordBuffersCorrupt, Table().TableName());
+  const size_t size = static_cast<size_t>(recordSize);
+  std::vector<uint8_t> buffer(static_cast<size_t>(count) * size);
+  const size_t got = ReadAt(SlotPosition(first), buffer.data(), buffer.size(), true);
+  const int complete = static_cast<int>(got / size);
+  if (complete < count) {
+    // A shared table must find every slot of the run in the file, except
+    // slots made in the cache and not yet written back. The slot asked for
+    // must always have been read.
+    bool acceptable = wanted < first + complete;
+    if (acceptable && !Table().IsExclusive()) {
+      for (int32_t n = first + complete; n < first + count && acceptable; ++n)
+        acceptable = cache_.Peek(n) != nullptr;
+    }
+    if (!acceptable) RaiseEngineError(ec::ReadError, Table().TableName());
+  }
+
+  const bool encrypted = Table().IsEncrypted();
+  auto place = [&](int32_t number, bool mayWriteBack) -> TRecord* {
+    uint8_t* image = buffer.data() + static_cast<size_t>(number - first) * size;
+    if (encrypted) ScrambleData(image, size);
+    // An active slot always links to itself, whatever the file holds.
+    if (image[kSlotDeletedOffset] == 0) PutI32(image + kSlotLinkOffset, number);
+    TRecord* record = cache_.Peek(number);
+    if (record != nullptr) {
+      // A holder with changes or a user keeps what it has.
+      if (!record->Modified && record->InUse == 0) std::memcpy(record->Data(), image, size);
+      return record;
+    }
+    record = TakeHolder(number, mayWriteBack);
+    if (record != nullptr) std::memcpy(record->Data(), image, size);
+    return record;
+  };
+
+  // The slot asked for is placed first and held while the rest of the run is
+  // placed, so that making room cannot recycle it. The other slots only take
+  // free room; they never force a write-back.
+  TRecord* held = place(wanted, true);
+  ++held->InUse;
+  try {
+    for (int32_t number = first; number < first + complete; ++number) {
+      if (number == wanted) continue;
+      if (place(number, false) == nullptr) break;
+    }
+  } catch (...) {
+    --held->InUse;
+    throw;
+  }
+  --held->InUse;
+}
+
+TRecord* TDataFile::TakeHolder(int32_t recordNumber, bool mayWriteBack) {
+  const int capacity = std::max(RecordCacheCapacity, 1);
+  if (cache_.Size() >= static_cast<size_t>(capacity)) {
+    TRecord* victim = cache_.Victim();
+    if (victim == nullptr) {
+      if (!mayWriteBack) return nullptr;
+      const bool workTable = Table().Settings.WorkTable;
+      if (!workTable) {
+        WriteBackRecords();
+        victim = cache_.Victim();
+      }
+      if (victim == nullptr) {
+        if (!workTable) RaiseEngineError(ec::RecordBuffersCorrupt, Table().TableName());
+        RecordCacheCapacity = capacity + kWorkTableGrowth;
+      }
+    }
+    if (victim != nullptr) Discard(victim);
+  }
+  TRecord* record = pool_.Take(recordNumber, RecordSize());
+  cache_.Insert(record);
+  return record;
+}
+
+void TDataFile::Discard(TRecord* record) {
+  cache_.Remove(record);
+  if (record->InUse > 0) {
+    record->Detached = true;
+  } else {
+    pool_.Give(record);
+  }
+}
+
+TRecord* TDataFile::AllocateSlot(TReadContext* context) {
   TRecord* record = nullptr;
   const int32_t firstFree = Header.FirstFreeRecord;
   if (firstFree != 0 && HasPrimaryIndex()) {
@@ -69,14 +195,15 @@ TRecord* TDataFile::AllocateSlot(TDataCursor* cursor) {
     // that is not deleted, is a broken chain: filling it would overwrite a
     // live record, so the chain is given up and the row appended instead.
     if (firstFree > 0 && firstFree < Header.NextRecordNumber) {
-      record = FetchRecord(firstFree, cursor);
+      record = FetchRecord(firstFree, context);
+      if (record == nullptr) return nullptr;
       if (!record->IsDeleted()) {
         ReleaseRecord(record);
         record = nullptr;
       }
     }
   }
-  if (record == nullptr) record = FetchRecord(Header.NextRecordNumber, cursor);
+  if (record == nullptr) record = FetchRecord(Header.NextRecordNumber, context);
 
   const int32_t newFirstFree = record->IsDeleted() ? record->Link() : 0;
   if (newFirstFree != Header.FirstFreeRecord) {
@@ -109,9 +236,12 @@ void TDataFile::InitImage(TRecord* record, bool newIdentifier) {
 void TDataFile::WriteBackRecords() {
   if (RecordSize() <= 0) return;
   std::vector<TRecord*> run;
-  for (const auto& [number, record] : cache_) {
+  // Copied: nothing may change the cache while the runs are written, but the
+  // list must not be walked while a write could fail half-way either.
+  const std::vector<TRecord*> sorted = cache_.Sorted();
+  for (TRecord* record : sorted) {
     if (!record->Modified || record->InUse > 0) continue;
-    if (!run.empty() && run.back()->RecordNumber + 1 != number) {
+    if (!run.empty() && run.back()->RecordNumber + 1 != record->RecordNumber) {
       WriteRun(run);
       run.clear();
     }
@@ -133,83 +263,27 @@ void TDataFile::WriteRun(const std::vector<TRecord*>& run) {
   for (TRecord* record : run) record->Modified = false;
 }
 
+void TDataFile::TrimRecords() {
+  RecordCacheCapacity = nominalCapacity_;
+  const size_t capacity = static_cast<size_t>(RecordCacheCapacity);
+  // From the highest record number down; holders with changes or users stay.
+  std::vector<TRecord*> sorted = cache_.Sorted();
+  for (auto it = sorted.rbegin(); it != sorted.rend() && cache_.Size() > capacity; ++it) {
+    TRecord* record = *it;
+    if (!record->Modified && record->InUse == 0) Discard(record);
+  }
+}
+
 void TDataFile::DropRecords() {
-  for (const auto& [number, record] : cache_) pool_.Give(record);
-  cache_.clear();
-}
-
-void TDataFile::ReadSlots(int32_t first, int count, bool allowShort) {
-  const int recordSize = RecordSize();
-  if (recordSize <= 0 || count <= 0) RaiseEngineError(ec::RecordBuffersCorrupt, Table().TableName());
-  const size_t size = static_cast<size_t>(recordSize);
-  std::vector<uint8_t> buffer(static_cast<size_t>(count) * size);
-  const size_t got = ReadAt(SlotPosition(first), buffer.data(), buffer.size(), allowShort);
-  const size_t complete = got / size;
-  if (complete == 0) RaiseEngineError(ec::ReadError, Table().TableName());
-
-  const bool encrypted = Table().IsEncrypted();
-  // The first slot is the one asked for: it is held while the rest of the
-  // run is placed so that making room cannot recycle it.
-  TRecord* held = nullptr;
-  try {
-    for (size_t i = 0; i < complete; ++i) {
-      const int32_t number = first + static_cast<int32_t>(i);
-      uint8_t* image = buffer.data() + i * size;
-      if (encrypted) ScrambleData(image, size);
-      // An active slot always links to itself, whatever the file holds.
-      if (image[kSlotDeletedOffset] == 0) PutI32(image + kSlotLinkOffset, number);
-
-      TRecord* record;
-      auto it = cache_.find(number);
-      if (it != cache_.end()) {
-        record = it->second;
-        // A holder with changes or a user keeps what it has.
-        if (record->Modified || record->InUse > 0) continue;
-      } else {
-        // Read-ahead slots only take free room; they never force a write-back.
-        if (i > 0 && !HasRoom()) break;
-        record = NewHolder(number);
-      }
-      std::memcpy(record->Data(), image, size);
-      if (i == 0) {
-        held = record;
-        ++held->InUse;
-      }
+  for (TRecord* record : cache_.TakeAll()) {
+    if (record->InUse > 0) {
+      record->Detached = true;
+    } else {
+      pool_.Give(record);
     }
-  } catch (...) {
-    if (held != nullptr) --held->InUse;
-    throw;
   }
-  if (held != nullptr) --held->InUse;
-}
-
-TRecord* TDataFile::NewHolder(int32_t recordNumber) {
-  if (!HasRoom()) {
-    WriteBackRecords();
-    if (!EvictOne()) RaiseEngineError(ec::RecordBuffersCorrupt, Table().TableName());
-  }
-  TRecord* record = pool_.Take(recordNumber, RecordSize());
-  cache_.emplace(recordNumber, record);
-  return record;
 }
 
 bool TDataFile::HasPrimaryIndex() { return Table().Index().Header.NoPrimaryIndex == 0; }
-
-bool TDataFile::EvictOne() {
-  for (auto it = cache_.begin(); it != cache_.end(); ++it) {
-    TRecord* record = it->second;
-    if (!record->Modified && record->InUse == 0) {
-      pool_.Give(record);
-      cache_.erase(it);
-      return true;
-    }
-  }
-  return false;
-}
-
-bool TDataFile::HasRoom() {
-  const size_t capacity = static_cast<size_t>(std::max(RecordCacheCapacity, 1));
-  return cache_.size() < capacity || EvictOne();
-}
 
 }  // namespace tessel

@@ -31,8 +31,6 @@ void Quietly(F&& f) {
 
 }  // namespace
 
-std::function<void(TDataTable&)> TDataTable::SysDeletedRebuilder;
-
 TDataTable::TDataTable(std::string directory, std::string tableName)
     : directory_(std::move(directory)),
       tableName_(std::move(tableName)),
@@ -85,7 +83,10 @@ void TDataTable::BuildLocale() {
 }
 
 void TDataTable::CloseAll() {
+  ReleaseLocks();
   data_.DropRecords();
+  index_.DropPages();
+  if (blob_.IsOpen()) blob_.DropBlocks();
   if (index_.IsOpen()) Quietly([&] { index_.Close(); });
   if (blob_.IsOpen()) Quietly([&] { blob_.Close(); });
   if (data_.IsOpen()) Quietly([&] { data_.Close(); });
@@ -189,30 +190,6 @@ void TDataTable::ValidateHeaders() {
   if (index_.Header.Version != kFormatVersion) RaiseEngineError(ec::WrongVersion, tableName_);
   if (data_.Header.BlobFieldCount != 0 && blob_.IsOpen() && blob_.Header.Version != kFormatVersion)
     RaiseEngineError(ec::WrongVersion, tableName_);
-}
-
-void TDataTable::RepairRecreatedIndex() {
-  TIndexHeader& h = index_.Header;
-  h.NoPrimaryIndex = 1;
-  h.Indexes[0] = TIndexDesc{};
-  index_.HeaderModified = true;
-  if (SysDeletedRebuilder) {
-    // The index layer inserts the "Sys Deleted" key of every slot and counts
-    // the active ones.
-    SysDeletedRebuilder(*this);
-  } else {
-    // Without the index layer only the active record count is rebuilt; the
-    // "Sys Deleted" tree is filled by SysDeletedRebuilder once it is set.
-    int32_t active = 0;
-    const int32_t last = data_.PhysicalRecordCount();
-    for (int32_t r = 1; r <= last; ++r) {
-      TRecord* record = data_.FetchRecord(r, nullptr, data_.RecordsPerRead);
-      if (!record->IsDeleted()) ++active;
-      data_.ReleaseRecord(record);
-    }
-    h.ActiveRecordCount = active;
-  }
-  indexRecreated_ = false;
 }
 
 // ---------------------------------------------------------------------------
@@ -371,27 +348,41 @@ void TDataTable::EmptyTable() {
 // Write-back and caches
 
 void TDataTable::FlushTable(bool trim, bool forceData, bool forceIndex) {
-  // Trimming applies to the caches of pages and blocks, which the index and
-  // BLOB layers add; the record cache keeps its size.
-  (void)trim;
   if (data_.IsOpen()) {
     data_.WriteBackRecords();
     data_.WriteHeader(forceData);
     data_.WriteFieldDescs();
+    if (trim) data_.TrimRecords();
   }
-  if (index_.IsOpen()) index_.WriteIndexHeader(forceIndex);
-  if (blob_.IsOpen()) blob_.WriteBlobHeader(forceData);
+  if (index_.IsOpen()) {
+    index_.WriteBackPages();
+    index_.WriteIndexHeader(forceIndex);
+    if (trim) index_.TrimPages();
+  }
+  if (blob_.IsOpen()) {
+    blob_.WriteBackBlocks();
+    blob_.WriteBlobHeader(forceData);
+    if (trim) blob_.TrimBlocks();
+  }
 }
 
 void TDataTable::DropCaches(bool trim, bool rereadHeaders) {
-  (void)trim;
   data_.DropRecords();
+  index_.DropPages();
+  if (blob_.IsOpen()) blob_.DropBlocks();
+  if (trim) {
+    data_.TrimRecords();
+    index_.TrimPages();
+    if (blob_.IsOpen()) blob_.TrimBlocks();
+  }
   if (rereadHeaders) {
     if (data_.IsOpen()) data_.ReadHeader();
     if (index_.IsOpen()) index_.ReadIndexHeader();
     if (blob_.IsOpen()) blob_.ReadBlobHeader();
   }
 }
+
+
 
 // ---------------------------------------------------------------------------
 // Password and description

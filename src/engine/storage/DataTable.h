@@ -4,9 +4,9 @@
 
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/storage/BlobFile.h"
 #include "engine/storage/DataFile.h"
@@ -22,6 +22,15 @@ struct TOpenSettings {
   bool InMemory = false;
   bool Temporary = false;
   bool WriteThrough = false;  // the session's ForceBufferFlush
+  // A work table of the query processor: its caches grow instead of failing
+  // when every holder is taken.
+  bool WorkTable = false;
+  // The session's lock settings: retries and the wait between them for
+  // record and all-records locks, and whether every cursor read takes the
+  // read lock (on) or only reads that miss the caches (off).
+  int LockRetryCount = 15;
+  uint32_t LockWaitTime = 100;  // milliseconds
+  bool StrictChangeDetection = false;
 };
 
 class TDataTable {
@@ -62,10 +71,13 @@ class TDataTable {
   // The header checks the first opening cursor makes.
   void ValidateHeaders();
   // The repair after a re-created index file: no primary index, slot 0
-  // cleared, "Sys Deleted" rebuilt from every slot. The B+-tree insert is
-  // supplied by the index layer through SysDeletedRebuilder.
+  // cleared, and "Sys Deleted" rebuilt by inserting the system key of every
+  // slot from 1 to next record number - 1, counting the active ones into the
+  // active record count. The table then works in the order of "Sys Deleted"
+  // with every active record. On a shared table the caller holds the write
+  // lock; the repaired pages and header reach the file with the next
+  // FlushTable (forced index header) or when the table is closed.
   void RepairRecreatedIndex();
-  static std::function<void(TDataTable&)> SysDeletedRebuilder;
 
   // Checks a structure in place (fills sizes, offsets, key lengths).
   static void CheckStructure(TTableStructure& structure, bool allowNoPrimary,
@@ -75,8 +87,64 @@ class TDataTable {
   // Empties data, indexes and BLOBs and drops the caches.
   void EmptyTable();
 
-  // Writes back records, headers and descriptors.
+  // --- multi-user locks (byte-range locks at fixed positions) ---
+  //
+  // Read lock: one random byte 2147483647 - n (n from 1 to 65534) in the
+  // index file and, when open, in the BLOB file. Nothing to do (answers no
+  // change) while this table holds the read or the write lock, or is
+  // exclusive or read-only. Answers DetectChanges(). A lock that cannot be
+  // had raises "General lock failure with table '%s'" and leaves nothing
+  // locked.
+  bool BeginRead();
+  void EndRead();
+  // Write lock: data byte 2147483647, then the 65535 bytes at 2147418112 of
+  // the index file and of the BLOB file (when open), which cover every
+  // reader's byte. A read lock this table holds is given up first (the write
+  // lock excludes readers, this table's own byte included). Answers
+  // DetectChanges().
+  bool BeginWrite();
+  void EndWrite();
+  // Record lock: data byte 2147483646 - r, LockRetryCount retries
+  // LockWaitTime ms apart, then "Record in table '%s' is in use by another
+  // user" (also when this table already holds it: one lock per record and
+  // table). With strict change detection off the read lock is taken first
+  // and its change result answered; with it on the record lock runs
+  // DetectChanges() itself once held. Nothing to do while exclusive,
+  // read-only or holding the all-records lock.
+  bool LockRecord(int32_t recordNumber);
+  void UnlockRecord(int32_t recordNumber);
+  bool IsRecordLocked(int32_t recordNumber) const;
+  // All-records lock: the 100000001 bytes at 2047483645 of the data file.
+  // Fails with "The table '%s' is already locked by another user" while any
+  // record lock is held. Answers DetectChanges().
+  bool LockAllRecords();
+  void UnlockAllRecords();
+
+  bool HoldsReadLock() const { return readLocked_; }
+  bool HoldsWriteLock() const { return writeLocked_; }
+  bool HoldsAllRecordsLock() const { return allRecordsLocked_; }
+  int RecordLocksHeld() const { return recordLockCount_; }
+
+  // The read and write locks retry 8192 times, 3 ms apart.
+  static constexpr int kLockRetries = 8192;
+  static constexpr uint32_t kLockRetryWait = 3;
+  // TEST ONLY: shortens the retries of the read and write locks so that a
+  // test of a lock that cannot be had does not wait 25 seconds. Tests put
+  // back kLockRetries and kLockRetryWait when done.
+  static void SetLockRetryLimitsForTests(int retries, uint32_t waitMilliseconds);
+
+  // Compares the change counters of the files with the headers in memory;
+  // re-reads what another user changed and drops the caches it invalidates.
+  // Answers whether anything changed.
+  bool DetectChanges();
+
+  // Writes back records, data header (when modified or forceData), field
+  // descriptors, index pages, index header (when modified or forceIndex),
+  // BLOB blocks and BLOB header (when modified or forceData); trims the
+  // caches to their nominal capacities when asked.
   void FlushTable(bool trim, bool forceData, bool forceIndex);
+  // Drops every cached record, page and block (modifications are lost),
+  // optionally trims the caches and reads all headers again.
   void DropCaches(bool trim, bool rereadHeaders);
 
   // The table password in clear text (empty when not encrypted).
@@ -102,6 +170,10 @@ class TDataTable {
   void ApplySettings(TFileHandler& file, const std::string& name);
   void BuildLocale();
   void CloseAll();
+  // Releases every lock held, in the order all-records, record locks, read,
+  // write; never raises.
+  void ReleaseLocks();
+  void SetRecordLockBit(int32_t recordNumber, bool held);
 
   std::string directory_;
   std::string tableName_;
@@ -113,6 +185,16 @@ class TDataTable {
   bool indexRecreated_ = false;
   std::unique_ptr<TTableLocale> locale_;
   std::array<uint8_t, 256> charOrder_{};
+
+  // Lock state.
+  bool readLocked_ = false;
+  bool writeLocked_ = false;
+  bool allRecordsLocked_ = false;
+  bool blobWriteLocked_ = false;
+  int64_t indexReaderByte_ = 0;  // positions of this table's reader bytes
+  int64_t blobReaderByte_ = 0;   // 0 when none
+  std::vector<uint64_t> recordLockBits_;  // bit r: record r locked by this table
+  int recordLockCount_ = 0;
 };
 
 }  // namespace tessel

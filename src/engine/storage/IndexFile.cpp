@@ -17,7 +17,7 @@ const char* const kPrimaryName = "Primary";
 
 TIndexFile::TIndexFile(TDataTable& table) : table_(table) {}
 
-TIndexFile::~TIndexFile() = default;
+TIndexFile::~TIndexFile() { DropPages(); }
 
 void TIndexFile::ReadIndexHeader() {
   uint8_t image[kIndexHeaderSize];
@@ -112,6 +112,11 @@ void TIndexFile::AddSecondaryIndex(const TIndexDesc& definition) {
 }
 
 void TIndexFile::DropIndex(int slot) {
+  if (slot < 0 || slot > Header.SecondaryCount) RaiseEngineError(ec::IndexLimits, table_.TableName());
+  // The descriptors move between slots and the page caches are kept per
+  // slot: what is modified goes to the file and the caches start afresh.
+  if (IsOpen()) WriteBackPages();
+  DropPages();
   if (slot == 0) {
     // The slot is cleared as well, so that a primary index can be set again.
     Header.NoPrimaryIndex = 1;
@@ -121,13 +126,12 @@ void TIndexFile::DropIndex(int slot) {
       Header.Indexes[static_cast<size_t>(i)] = Header.Indexes[static_cast<size_t>(i + 1)];
     Header.Indexes[Header.SecondaryCount] = TIndexDesc{};
     --Header.SecondaryCount;
-  } else {
-    RaiseEngineError(ec::IndexLimits, table_.TableName());
   }
   HeaderModified = true;
 }
 
 void TIndexFile::EmptyIndexes() {
+  DropPages();
   const uint8_t none = 0;
   Seek(kIndexHeaderSize);
   Write(&none, 0);

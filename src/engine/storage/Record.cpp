@@ -89,6 +89,7 @@ TRecord* TRecordStack::Take(int32_t recordNumber, int recordSize) {
   record->InUse = 0;
   record->MruPrev = nullptr;
   record->MruNext = nullptr;
+  record->Detached = false;
   return record;
 }
 
@@ -96,6 +97,9 @@ void TRecordStack::Give(TRecord* record) {
   if (record == nullptr) return;
   record->MruPrev = nullptr;
   record->MruNext = nullptr;
+  record->Detached = false;
+  record->InUse = 0;
+  record->Modified = false;
   free_.push_back(record);
 }
 

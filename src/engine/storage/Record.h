@@ -24,6 +24,11 @@ class TRecord {
   int InUse = 0;
   TRecord* MruPrev = nullptr;  // most-recently-used list of the owning data file
   TRecord* MruNext = nullptr;
+  // Dropped from the cache while in use: goes back to the pool when its
+  // last user releases it.
+  bool Detached = false;
+
+  int32_t CacheKey() const { return RecordNumber; }
 
   // Makes room for size bytes (in steps of 510) and zeroes the image.
   void Reset(int32_t recordNumber, int recordSize);

@@ -1,0 +1,43 @@
+// The repair of a table whose index file had to be laid down anew: without
+// its index definitions the table works in the order of the system index
+// "Sys Deleted", which is rebuilt here from every record slot.
+#include <vector>
+
+#include "engine/storage/DataTable.h"
+#include "engine/storage/IndexKey.h"
+#include "engine/storage/IndexTree.h"
+
+namespace tessel {
+
+void TDataTable::RepairRecreatedIndex() {
+  TIndexHeader& h = index_.Header;
+  h.NoPrimaryIndex = 1;
+  h.Indexes[0] = TIndexDesc{};
+  // The tree is built from nothing, also when an earlier repair stopped
+  // half-way: whatever that one left in the new file is abandoned.
+  index_.DropPages();
+  TIndexDesc& sys = h.Indexes[kSysDeletedSlot];
+  sys.RootPage = 0;
+  sys.FreePage = 0;
+  h.EndOfFile = kPageSize;
+  h.ActiveRecordCount = 0;
+  index_.HeaderModified = true;
+
+  const TKeyContext context(sys, kSysDeletedSlot, data_.Fields, locale_.get(), tableName_);
+  TIndexTree tree(index_, context);
+  std::vector<uint8_t> key(context.KeyLength() > 5 ? context.KeyLength() : 5, 0);
+  int32_t active = 0;
+  const int32_t last = data_.PhysicalRecordCount();
+  for (int32_t r = 1; r <= last; ++r) {
+    TRecord* record = data_.FetchRecord(r, nullptr, data_.RecordsPerRead);
+    const bool deleted = record->IsDeleted();
+    TKeyContext::BuildSystemKey(record->Data(), key.data());
+    data_.ReleaseRecord(record);
+    tree.InsertKey(key.data(), r);
+    if (!deleted) ++active;
+  }
+  h.ActiveRecordCount = active;
+  indexRecreated_ = false;
+}
+
+}  // namespace tessel

@@ -1,0 +1,661 @@
+// Moving the cursor: the crack positions, stepping in index order or through
+// the result bitmap, record numbers and counts, key searches and ranges.
+#include <algorithm>
+#include <cstring>
+
+#include "engine/components/TesselError.h"
+#include "engine/cursor/CursorFilter.h"
+#include "engine/cursor/CursorFrame.h"
+#include "engine/cursor/DataCursor.h"
+#include "engine/storage/DataTable.h"
+#include "engine/storage/IndexKey.h"
+#include "engine/storage/Record.h"
+
+namespace tessel {
+
+// ---------------------------------------------------------------------------
+// Position primitives
+
+void TDataCursor::SetEmpty() {
+  pos_ = {};
+  key_.assign(PhysicalOrder() ? 0 : KeyLength(), 0);
+  physical_ = 0;
+  ordinal_ = 0;
+  bof_ = eof_ = true;
+  std::fill(current_.begin(), current_.end(), uint8_t{0});
+}
+
+void TDataCursor::SetEntry(const TTreePosition& p) {
+  pos_ = p;
+  int32_t recordNumber = 0;
+  key_ = CurrentTree().KeyAt(p, &recordNumber);
+  physical_ = recordNumber;
+  ordinal_ = p.Ordinal;
+}
+
+bool TDataCursor::InResult(int32_t recordNumber) const { return !bitmapMode_ || resultBits_.Test(recordNumber); }
+
+bool TDataCursor::StepIndex(bool forward) {
+  if (!pos_.Valid()) return false;
+  TIndexTree tree = CurrentTree();
+  TTreePosition p = pos_;
+  while (true) {
+    p = forward ? tree.Next(p) : tree.Prior(p);
+    if (!p.Valid()) return false;
+    if (rangeActive_ && (forward ? p.Ordinal > rangeLast_ : p.Ordinal < rangeFirst_)) return false;
+    int32_t recordNumber = 0;
+    std::vector<uint8_t> key = tree.KeyAt(p, &recordNumber);
+    // In bitmap mode entries outside the result are passed over; they still
+    // count in the ordinal.
+    if (InResult(recordNumber)) {
+      pos_ = p;
+      key_ = std::move(key);
+      physical_ = recordNumber;
+      ordinal_ = p.Ordinal;
+      return true;
+    }
+  }
+}
+
+bool TDataCursor::StepPhysical(bool forward) {
+  int32_t r = physical_;
+  int32_t ordinal = ordinal_;
+  if (!resultBits_.Seek(r, forward ? 1 : -1, ordinal)) return false;
+  physical_ = r;
+  ordinal_ = ordinal;
+  return true;
+}
+
+bool TDataCursor::Step(bool forward) {
+  backward_ = !forward;
+  if (Empty()) return false;
+  return PhysicalOrder() ? StepPhysical(forward) : StepIndex(forward);
+}
+
+bool TDataCursor::SettleForward() {
+  if (InResult(physical_)) return true;
+  const TTreePosition start = pos_;
+  const std::vector<uint8_t> key = key_;
+  const int32_t physical = physical_;
+  const int32_t ordinal = ordinal_;
+  if (StepIndex(true)) return true;
+  pos_ = start;
+  key_ = key;
+  physical_ = physical;
+  ordinal_ = ordinal;
+  return false;
+}
+
+bool TDataCursor::FirstOfSet() {
+  backward_ = false;
+  if (PhysicalOrder()) {
+    const int32_t r = resultBits_.FirstAtOrAbove(1);
+    if (r == 0) return false;
+    physical_ = r;
+    ordinal_ = 1;
+    return true;
+  }
+  if (RecordCount() == 0) return false;
+  TIndexTree tree = CurrentTree();
+  TTreePosition p = tree.AtOrdinal(rangeFirst_);
+  if (!p.Valid()) return false;
+  SetEntry(p);
+  return SettleForward();
+}
+
+bool TDataCursor::LastOfSet() {
+  backward_ = true;
+  if (PhysicalOrder()) {
+    const int32_t r = resultBits_.LastAtOrBelow(resultBits_.Size());
+    if (r == 0) return false;
+    physical_ = r;
+    ordinal_ = resultCount_;
+    return true;
+  }
+  if (RecordCount() == 0) return false;
+  TIndexTree tree = CurrentTree();
+  TTreePosition p = tree.AtOrdinal(rangeLast_);
+  if (!p.Valid() && !rangeActive_) p = tree.AtOrdinal(tree.EntryCount());
+  if (!p.Valid()) return false;
+  SetEntry(p);
+  if (InResult(physical_)) return true;
+  return StepIndex(false);
+}
+
+void TDataCursor::FetchImage(int32_t recordNumber, uint8_t* destination) {
+  TDataFile& data = table_->Data();
+  TRecord* record = data.FetchRecord(recordNumber, this, data.RecordsPerRead);
+  if (record == nullptr) throw TCursorRestart{};
+  std::memcpy(destination, record->Data(), recordSize_);
+  data.ReleaseRecord(record);
+}
+
+void TDataCursor::ReadAtPosition() {
+  if (Empty() || physical_ <= 0) {
+    std::fill(current_.begin(), current_.end(), uint8_t{0});
+    return;
+  }
+  FetchImage(physical_, current_.data());
+}
+
+uint16_t TDataCursor::CopyOut(uint16_t code, uint8_t* buffer) const {
+  if (buffer == nullptr) return code;
+  if (code == 0) {
+    std::memcpy(buffer, current_.data(), recordSize_);
+  } else {
+    std::memset(buffer, 0, recordSize_);
+  }
+  return code;
+}
+
+// ---------------------------------------------------------------------------
+// Navigation
+
+void TDataCursor::GotoFirstInternal() {
+  if (!FirstOfSet()) {
+    SetEmpty();
+    return;
+  }
+  // On the first record with BOF set: the next GetNext reads it.
+  bof_ = true;
+  eof_ = false;
+  ReadAtPosition();
+}
+
+void TDataCursor::GotoLastInternal() {
+  if (!LastOfSet()) {
+    SetEmpty();
+    return;
+  }
+  bof_ = false;
+  eof_ = true;
+  ReadAtPosition();
+}
+
+void TDataCursor::GotoFirst() {
+  CheckOpen();
+  TCursorFrame::Run(*this, [&] { GotoFirstInternal(); });
+}
+
+void TDataCursor::GotoLast() {
+  CheckOpen();
+  TCursorFrame::Run(*this, [&] { GotoLastInternal(); });
+}
+
+uint16_t TDataCursor::GetNext(uint8_t* buffer) {
+  CheckOpen();
+  return TCursorFrame::Run(*this, [&]() -> uint16_t {
+    if (bof_) {
+      if (!FirstOfSet()) {
+        SetEmpty();
+        return CopyOut(ec::EndOfFile, buffer);
+      }
+    } else if (!Step(true)) {
+      eof_ = true;
+      return CopyOut(ec::EndOfFile, buffer);
+    }
+    bof_ = eof_ = false;
+    ReadAtPosition();
+    return CopyOut(ec::OK, buffer);
+  });
+}
+
+uint16_t TDataCursor::GetPrior(uint8_t* buffer) {
+  CheckOpen();
+  return TCursorFrame::Run(*this, [&]() -> uint16_t {
+    if (eof_) {
+      if (!LastOfSet()) {
+        SetEmpty();
+        return CopyOut(ec::BOF, buffer);
+      }
+    } else if (!Step(false)) {
+      bof_ = true;
+      return CopyOut(ec::BOF, buffer);
+    }
+    bof_ = eof_ = false;
+    ReadAtPosition();
+    return CopyOut(ec::OK, buffer);
+  });
+}
+
+void TDataCursor::MoveBy(int32_t count) {
+  CheckOpen();
+  if (count == 0) return;
+  TCursorFrame::Run(*this, [&] {
+    const bool forward = count > 0;
+    for (int32_t i = 0; i < (forward ? count : -count); ++i) {
+      if (!Step(forward)) {
+        if (Empty()) return;
+        (forward ? eof_ : bof_) = true;
+        (forward ? bof_ : eof_) = false;
+        ReadAtPosition();
+        return;
+      }
+      bof_ = eof_ = false;
+    }
+    ReadAtPosition();
+  });
+}
+
+void TDataCursor::GotoRecordNumber(int32_t number) {
+  CheckOpen();
+  TCursorFrame::Run(*this, [&] {
+    if (PhysicalOrder()) {
+      const int32_t r = number < 1 ? 0 : resultBits_.NthSet(number);
+      if (r == 0) {
+        GotoLastInternal();
+        return;
+      }
+      physical_ = r;
+      ordinal_ = number;
+      bof_ = eof_ = false;
+      ReadAtPosition();
+      return;
+    }
+    if (number < 1) {
+      GotoFirstInternal();
+      return;
+    }
+    if (!LastOfSet()) {
+      SetEmpty();
+      return;
+    }
+    if (number > RecordNumber()) {
+      bof_ = false;
+      eof_ = true;
+      ReadAtPosition();
+      return;
+    }
+    TIndexTree tree = CurrentTree();
+    const TTreePosition p = tree.AtOrdinal(rangeFirst_ + number - 1);
+    if (!p.Valid()) {
+      GotoLastInternal();
+      return;
+    }
+    SetEntry(p);
+    if (!SettleForward() && !StepIndex(false)) {
+      SetEmpty();
+      return;
+    }
+    bof_ = eof_ = false;
+    ReadAtPosition();
+  });
+}
+
+int32_t TDataCursor::RecordNumber() const {
+  if (!open_ || ordinal_ <= 0) return 0;
+  if (PhysicalOrder()) return ordinal_;
+  const int32_t n = ordinal_ - rangeFirst_ + 1;
+  return n > 0 ? n : 0;
+}
+
+int32_t TDataCursor::RecordCount() const {
+  if (!open_) return 0;
+  if (bitmapMode_) return resultCount_;
+  if (rangeFirst_ <= 0 || rangeLast_ <= 0) return 0;
+  return std::max(rangeLast_ - rangeFirst_ + 1, 0);
+}
+
+int32_t TDataCursor::PhysicalRecordNumber() const { return Empty() ? 0 : physical_; }
+
+uint16_t TDataCursor::GetCurrent(uint8_t* buffer, bool lock) {
+  CheckOpen();
+  return TCursorFrame::Run(*this, [&]() -> uint16_t {
+    if (lock && !bof_ && !eof_ && physical_ > 0) {
+      const int32_t slot = physical_;
+      if (!exclusive_) saved_ = current_;
+      const bool alreadyHeld = editLock_ == slot;
+      bool changed = false;
+      if (!alreadyHeld) changed = table_->LockRecord(slot);
+      editLock_ = slot;
+      try {
+        if (CountersChanged()) changed = true;
+        if (changed) ChangeSeen();
+        if (!exclusive_ && (bof_ || eof_ || physical_ != slot || current_ != saved_)) {
+          // Changed or deleted by another user since it was read: nothing
+          // stays locked.
+          UnlockSlotQuietly(slot);
+          editLock_ = 0;
+          Raise(ec::RecordChanged);
+        }
+      } catch (...) {
+        if (editLock_ == slot && !alreadyHeld) {
+          UnlockSlotQuietly(slot);
+          editLock_ = 0;
+        }
+        throw;
+      }
+    }
+    if (bof_ && eof_) return CopyOut(ec::NoCurrentRecord, buffer);
+    if (bof_) return CopyOut(ec::BOF, buffer);
+    if (eof_) return CopyOut(ec::EndOfFile, buffer);
+    ReadAtPosition();
+    return CopyOut(ec::OK, buffer);
+  }, false, !lock);
+}
+
+// ---------------------------------------------------------------------------
+// Physical order helpers
+
+void TDataCursor::MakePhysicalCurrent(int32_t recordNumber) {
+  bof_ = eof_ = false;
+  int32_t r = resultBits_.FirstAtOrAbove(std::max(recordNumber, 1));
+  if (r == 0) r = resultBits_.LastAtOrBelow(recordNumber - 1);
+  if (r == 0) {
+    SetEmpty();
+    return;
+  }
+  physical_ = r;
+  ordinal_ = resultBits_.CountBelow(r) + 1;
+}
+
+// ---------------------------------------------------------------------------
+// Key searches
+
+std::vector<uint8_t> TDataCursor::FillKey(const uint8_t* source, bool readyMade, int fieldCount,
+                                          int partialLength, bool high, size_t* prefixLength) const {
+  const TIndexDesc& desc = table_->Index().Header.Indexes[indexNumber_];
+  const auto& ctx = *keyContexts_[indexNumber_];
+  const size_t length = desc.KeyLength;
+  std::vector<uint8_t> key(length, 0);
+  if (readyMade) {
+    std::memcpy(key.data(), source, length);
+  } else {
+    ctx.BuildKey(source, key.data());
+  }
+  const int fields = std::min<int>(desc.FieldCount, kMaxIndexFields);
+  int complete = fieldCount <= 0 || fieldCount > fields ? fields : fieldCount;
+  if (partialLength > 0 && complete == fields) complete = fields - 1;
+  const bool fill = complete < fields || desc.Unique == 0 || partialLength > 0;
+
+  // Segment layout: per key field a null byte and its value bytes, then the
+  // record identifier of a non-unique index.
+  struct Segment {
+    size_t Start;
+    size_t Size;
+    bool String;
+  };
+  std::vector<Segment> segments;
+  size_t offset = 0;
+  for (int i = 0; i < fields; ++i) {
+    const uint16_t number = desc.FieldNumbers[static_cast<size_t>(i)];
+    const TFieldDesc& f = fields_[static_cast<size_t>(number - 1)];
+    segments.push_back({offset, size_t{f.PhysicalSize} + 1, f.Type == ftString});
+    offset += f.PhysicalSize + 1;
+  }
+
+  size_t prefix = length;
+  if (fill) {
+    prefix = 0;
+    for (int i = 0; i < complete; ++i) prefix += segments[static_cast<size_t>(i)].Size;
+    if (partialLength > 0 && complete < fields) {
+      const size_t chars = segments[static_cast<size_t>(complete)].Size - 1;
+      prefix += std::min<size_t>(static_cast<size_t>(partialLength), chars) + 1;
+    }
+    prefix = std::min(prefix, length);
+    const bool locale = ctx.HasLocale();
+    const auto& order = table_->CharacterOrder();
+    const uint8_t plainFill = high ? 0xFF : 0x00;
+    const uint8_t charFill = locale ? (high ? order[255] : order[0]) : plainFill;
+    for (size_t i = prefix; i < length; ++i) {
+      bool inString = false;
+      for (const Segment& s : segments)
+        if (i >= s.Start && i < s.Start + s.Size) inString = s.String;
+      key[i] = inString ? charFill : plainFill;
+    }
+  }
+  if (prefixLength != nullptr) *prefixLength = prefix;
+  return key;
+}
+
+std::vector<uint8_t> TDataCursor::BuildSearchKey(const uint8_t* source, bool readyMade, int fieldCount,
+                                                 int partialLength, bool high) const {
+  CheckOpen();
+  if (PhysicalOrder()) return {};
+  return FillKey(source, readyMade, fieldCount, partialLength, high, nullptr);
+}
+
+bool TDataCursor::SearchKey(const std::vector<uint8_t>& key, size_t compareLength, bool exact) {
+  TIndexTree tree = CurrentTree();
+  const TKeyContext& ctx = KeyContext(indexNumber_);
+  if (exact) {
+    const TTreePosition p = tree.LowerBound(key.data());
+    if (!p.Valid()) return false;
+    if (rangeActive_ && (p.Ordinal < rangeFirst_ || p.Ordinal > rangeLast_)) return false;
+    int32_t recordNumber = 0;
+    const std::vector<uint8_t> found = tree.KeyAt(p, &recordNumber);
+    if (ctx.CompareKeys(found.data(), key.data(), compareLength) != 0 || !InResult(recordNumber)) return false;
+    SetEntry(p);
+    bof_ = eof_ = false;
+    return true;
+  }
+  // Nearest: the first entry not below the key, kept inside the range and
+  // the result; past the end the cursor goes to the last record.
+  bool pastEnd = false;
+  if (RecordCount() == 0) {
+    SetEmpty();
+    return false;
+  }
+  TTreePosition p = tree.LowerBound(key.data());
+  if (!p.Valid() || (rangeActive_ && p.Ordinal > rangeLast_)) {
+    pastEnd = true;
+  } else {
+    if (rangeActive_ && p.Ordinal < rangeFirst_) p = tree.AtOrdinal(rangeFirst_);
+    SetEntry(p);
+    if (!SettleForward()) pastEnd = true;
+  }
+  if (pastEnd) {
+    if (!LastOfSet()) {
+      SetEmpty();
+      return false;
+    }
+    bof_ = eof_ = false;
+    return false;
+  }
+  bof_ = eof_ = false;
+  return ctx.CompareKeys(key_.data(), key.data(), compareLength) == 0;
+}
+
+bool TDataCursor::FindKey(const uint8_t* source, bool readyMade, int fieldCount, int partialLength, bool nearest,
+                          uint8_t* buffer) {
+  CheckOpen();
+  if (source == nullptr) return false;
+  return TCursorFrame::Run(*this, [&]() -> bool {
+    if (PhysicalOrder()) return false;
+    size_t prefix = 0;
+    const std::vector<uint8_t> key =
+        FillKey(source, readyMade, fieldCount, partialLength, IndexDescending(), &prefix);
+    const bool prefixSearch = prefix < key.size();
+    const bool found = SearchKey(key, prefix, !prefixSearch && !nearest);
+    if (!found && !prefixSearch && !nearest) return false;
+    ReadAtPosition();
+    if (buffer != nullptr && !Empty()) std::memcpy(buffer, current_.data(), recordSize_);
+    return found;
+  });
+}
+
+uint16_t TDataCursor::GotoSameRecord(TDataCursor& other) {
+  CheckOpen();
+  return TCursorFrame::Run(*this, [&]() -> uint16_t {
+    if (!other.open_ || other.Empty() || other.physical_ <= 0) return ec::RecordNotFound;
+    if (PhysicalOrder()) {
+      const int32_t r = other.physical_;
+      if (!resultBits_.Test(r)) return ec::RecordNotFound;
+      physical_ = r;
+      ordinal_ = resultBits_.CountBelow(r) + 1;
+      bof_ = eof_ = false;
+    } else {
+      const TKeyContext& ctx = KeyContext(indexNumber_);
+      const std::vector<uint8_t> key = ctx.BuildKey(other.current_.data());
+      if (!SearchKey(key, key.size(), true)) return ec::RecordNotFound;
+    }
+    ReadAtPosition();
+    return ec::OK;
+  });
+}
+
+// ---------------------------------------------------------------------------
+// Ranges
+
+void TDataCursor::RecomputeRangeOrdinals() {
+  const int32_t count = table_->Index().Header.ActiveRecordCount;
+  if (!rangeActive_ || PhysicalOrder()) {
+    rangeFirst_ = 1;
+    rangeLast_ = count;
+    return;
+  }
+  const TKeyContext& ctx = KeyContext(indexNumber_);
+  if (ctx.CompareKeys(rangeStart_.data(), rangeEnd_.data()) > 0) {
+    rangeFirst_ = rangeLast_ = 0;
+    return;
+  }
+  TIndexTree tree = CurrentTree();
+  const TTreePosition first = tree.LowerBound(rangeStart_.data());
+  const TTreePosition last = tree.UpperBound(rangeEnd_.data());
+  if (!first.Valid() || !last.Valid() || first.Ordinal > last.Ordinal) {
+    rangeFirst_ = rangeLast_ = 0;
+    return;
+  }
+  rangeFirst_ = first.Ordinal;
+  rangeLast_ = last.Ordinal;
+}
+
+void TDataCursor::SetRange(const uint8_t* startSource, int startFieldCount, const uint8_t* endSource,
+                           int endFieldCount, bool readyMade) {
+  CheckOpen();
+  if (PhysicalOrder()) return;
+  TCursorFrame::Run(*this, [&] {
+    const bool descending = IndexDescending();
+    const size_t length = KeyLength();
+    rangeStart_ = startSource != nullptr ? FillKey(startSource, readyMade, startFieldCount, 0, descending, nullptr)
+                                         : std::vector<uint8_t>(length, 0x00);
+    rangeEnd_ = endSource != nullptr ? FillKey(endSource, readyMade, endFieldCount, 0, !descending, nullptr)
+                                     : std::vector<uint8_t>(length, 0xFF);
+    rangeActive_ = true;
+    RecomputeRangeOrdinals();
+    if (bitmapMode_) BuildBitmaps(false);
+    Refind(current_.data());
+  });
+}
+
+void TDataCursor::CancelRange() {
+  CheckOpen();
+  if (!rangeActive_) return;
+  TCursorFrame::Run(*this, [&] {
+    rangeActive_ = false;
+    rangeStart_.assign(KeyLength(), 0x00);
+    rangeEnd_.assign(KeyLength(), 0xFF);
+    RecomputeRangeOrdinals();
+    if (bitmapMode_) BuildBitmaps(false);
+    Refind(current_.data());
+  });
+}
+
+void TDataCursor::Refind(const uint8_t* image) {
+  if (PhysicalOrder()) {
+    std::vector<uint8_t> bookmark(4, 0);
+    std::memcpy(bookmark.data(), &physical_, 4);
+    GotoBookmarkInternal(bookmark, true);
+    return;
+  }
+  const std::vector<uint8_t> key = KeyContext(indexNumber_).BuildKey(image);
+  GotoBookmarkInternal(key, true);
+}
+
+// ---------------------------------------------------------------------------
+// Bitmaps
+
+void TDataCursor::BuildAllRecordsBitmap() {
+  const int32_t slots = table_->Data().PhysicalRecordCount();
+  allBits_.Resize(slots);
+  allBits_.ClearAll();
+  // The deleted slots are marked from "Sys Deleted" (deleted flag 1, every
+  // record identifier) and the bitmap inverted.
+  TIndexTree tree = Tree(kSysDeletedSlot);
+  const uint8_t firstDeleted[5] = {1, 0, 0, 0, 0};
+  for (TTreePosition p = tree.LowerBound(firstDeleted); p.Valid(); p = tree.Next(p)) {
+    int32_t recordNumber = 0;
+    const std::vector<uint8_t> key = tree.KeyAt(p, &recordNumber);
+    if (key[0] != 1) break;
+    allBits_.Set(recordNumber);
+  }
+  allBits_.Not();
+}
+
+void TDataCursor::BuildRangeBitmap() {
+  const int32_t slots = table_->Data().PhysicalRecordCount();
+  rangeBits_.Resize(slots);
+  rangeBits_.ClearAll();
+  if (rangeFirst_ <= 0 || rangeLast_ <= 0) return;
+  TIndexTree tree = CurrentTree();
+  auto mark = [&](int32_t from, int32_t to) {
+    if (from > to) return;
+    TTreePosition p = tree.AtOrdinal(from);
+    for (; p.Valid() && p.Ordinal <= to; p = tree.Next(p)) {
+      int32_t recordNumber = 0;
+      tree.KeyAt(p, &recordNumber);
+      rangeBits_.Set(recordNumber);
+    }
+  };
+  const int32_t total = tree.EntryCount();
+  const int32_t inside = rangeLast_ - rangeFirst_ + 1;
+  if (!KeyContext(indexNumber_).HasLocale() && inside > total / 2) {
+    // The smaller outside parts are walked and the bitmap inverted.
+    mark(1, rangeFirst_ - 1);
+    mark(rangeLast_ + 1, total);
+    rangeBits_.Not();
+  } else {
+    mark(rangeFirst_, rangeLast_);
+  }
+}
+
+void TDataCursor::EvaluateFilter(TFilter& filter) {
+  const int32_t slots = table_->Data().PhysicalRecordCount();
+  filter.bits_.Resize(slots);
+  filter.bits_.ClearAll();
+  std::vector<uint8_t> image(recordSize_, 0);
+  const bool wasBackward = backward_;
+  backward_ = false;
+  // The read-ahead plan follows the walk over the active records.
+  scanBits_ = &allBits_;
+  try {
+    for (int32_t r = allBits_.FirstAtOrAbove(1); r != 0; r = allBits_.FirstAtOrAbove(r + 1)) {
+      FetchImage(r, image.data());
+      if (filter.Accepts(*this, image.data())) filter.bits_.Set(r);
+    }
+  } catch (...) {
+    scanBits_ = nullptr;
+    backward_ = wasBackward;
+    throw;
+  }
+  scanBits_ = nullptr;
+  backward_ = wasBackward;
+}
+
+void TDataCursor::CombineResult() {
+  const int32_t slots = table_->Data().PhysicalRecordCount();
+  resultBits_.CopyFrom(allBits_);
+  if (resultBits_.Size() != slots) resultBits_.Resize(slots);
+  if (rangeActive_ && !PhysicalOrder()) resultBits_.And(rangeBits_);
+  for (const auto& filter : filters_)
+    if (filter->Active()) resultBits_.And(filter->Bits());
+  resultCount_ = resultBits_.Count();
+}
+
+void TDataCursor::BuildBitmaps(bool reevaluateFilters) {
+  if (!bitmapMode_) return;
+  BuildAllRecordsBitmap();
+  if (rangeActive_ && !PhysicalOrder()) {
+    BuildRangeBitmap();
+  } else {
+    rangeBits_.Resize(0);
+  }
+  for (const auto& filter : filters_) {
+    if (!filter->Active()) continue;
+    // Records of other users (new or changed) are judged again.
+    if (reevaluateFilters || filter->Bits().Size() != allBits_.Size()) EvaluateFilter(*filter);
+  }
+  CombineResult();
+}
+
+}  // namespace tessel

@@ -9,7 +9,7 @@
 #include "engine/components/TesselError.h"
 
 int main(int argc, char** argv) {
-  CLI::App app{"Keeps Tessel tables: creates, inspects and empties them.\n"
+  CLI::App app{"Keeps Tessel tables: creates, inspects and empties them, and reads and writes records.\n"
                "TABLE is a path whose last part is the table name; the extension is optional\n"
                "(linksdata, linksdata.dat and linksdata.DAT all name linksdata.DAT/.IDX/.BLB)."};
   app.require_subcommand(1);
@@ -32,14 +32,56 @@ int main(int argc, char** argv) {
   empty->add_option("TABLE", table, "The table")->required();
   empty->add_option("--password", password, "The password of an encrypted table");
 
+  // The data commands.
+  tesseltool::DataOptions data;
+  std::string index;
+  std::string key;
+  std::string assignments;
+  std::string file;
+  auto dataOptions = [&](CLI::App* command) {
+    command->add_option("TABLE", table, "The table")->required();
+    command->add_option("--password", data.Password, "The password of an encrypted table");
+    command->add_flag("--exclusive", data.Exclusive, "Open the table for exclusive use");
+    command->add_flag("--no-flush", data.NoFlush, "Do not write every change through to the disk at once");
+    command->add_option("--lock-retries", data.LockRetryCount, "Retries after a refused record lock (default 15)")
+        ->check(CLI::Range(0, 255));
+    command->add_option("--lock-wait", data.LockWaitTime, "Milliseconds between the retries (default 100)")
+        ->check(CLI::Range(0, 65535));
+  };
+  auto* dump = app.add_subcommand("dump", "Print every record as one JSON object per line");
+  dataOptions(dump);
+  dump->add_option("--index", index, "The index whose order to follow (default: the primary index)");
+  auto* count = app.add_subcommand("count", "Print the number of records");
+  dataOptions(count);
+  auto* insert = app.add_subcommand("insert", "Append the records of a JSON-lines file");
+  dataOptions(insert);
+  insert->add_option("FILE", file, "One JSON object per line, field names as keys")->required();
+  auto* update = app.add_subcommand("update", "Change the first record whose key in an index equals a value");
+  dataOptions(update);
+  update->add_option("--index", index, "The index to search")->required();
+  update->add_option("--key", key, "The key: a JSON value, an array of values, or a plain string")->required();
+  update->add_option("--set", assignments, "A JSON object of the fields to change")->required();
+  auto* remove = app.add_subcommand("delete", "Delete the first record whose key in an index equals a value");
+  dataOptions(remove);
+  remove->add_option("--index", index, "The index to search")->required();
+  remove->add_option("--key", key, "The key: a JSON value, an array of values, or a plain string")->required();
+
   CLI11_PARSE(app, argc, argv);
 
   try {
     if (create->parsed()) return tesseltool::CreateTable(table, structure, force);
     if (info->parsed()) return tesseltool::PrintInfo(table, password);
     if (empty->parsed()) return tesseltool::EmptyTable(table, password);
+    if (dump->parsed()) return tesseltool::DumpTable(table, index, data);
+    if (count->parsed()) return tesseltool::CountRecords(table, data);
+    if (insert->parsed()) return tesseltool::InsertRecords(table, file, data);
+    if (update->parsed()) return tesseltool::UpdateRecord(table, index, key, assignments, data);
+    if (remove->parsed()) return tesseltool::DeleteRecord(table, index, key, data);
   } catch (const tessel::ETesselEngineError& e) {
     std::cerr << e.what() << '\n';
+    return 1;
+  } catch (const dataset::EDatabaseError& e) {
+    std::cerr << "tessel: " << e.what() << '\n';
     return 1;
   } catch (const std::exception& e) {
     std::cerr << "tessel: " << e.what() << '\n';

@@ -9,9 +9,9 @@
 #include <QVariant>
 
 #include "app/ErrorDisplay.h"
-#include "app/EngineSiteTable.h"
 #include "app/MainForm.h"
 #include "app/PasswordDialog.h"
+#include "app/SiteRecordSet.h"
 #include "app/SiteTable.h"
 #include "platform/qt/MessageBoxes.h"
 #include "platform/qt/SettingsStore.h"
@@ -37,7 +37,7 @@ int main(int argc, char* argv[]) {
 
     marrowick::platform::TQtMessageBoxes boxes;
     marrowick::TMainFormServices services;
-    services.Table = std::make_unique<marrowick::TEngineSiteTable>();
+    services.Table = std::make_unique<marrowick::TSiteRecordSet>();
     services.CreateSettings = marrowick::platform::CreateSettingsStore;
     services.MessageBoxes = &boxes;
     marrowick::TMainForm form(std::move(services));

@@ -195,6 +195,10 @@ TEST_F(TesselDataCommands, DumpAgreesWithAModelOfTheOperations) {
   EXPECT_NE(unknown.Exit, 0);
   EXPECT_NE(unknown.Err.find("unknown field 'colour'"), std::string::npos) << unknown.Err;
   EXPECT_EQ(Dump({"--index", "siteurl"}), dumped);
+
+  // The engine's own structure check finds nothing wrong after all of it.
+  ToolRun verify = Tool({"verify", table_});
+  EXPECT_EQ(verify.Exit, 0) << verify.Out << verify.Err;
 }
 
 TEST_F(TesselDataCommands, ValuesOfEveryKindRoundTrip) {
@@ -293,6 +297,8 @@ TEST_F(TesselDataCommands, TwoProcessesInsertIntoOneTableAtOnce) {
   for (const json& r : b) expected.push_back(r["siteurl"]);
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(urls, expected);
+  ToolRun verify = Tool({"verify", table_});
+  EXPECT_EQ(verify.Exit, 0) << verify.Out << verify.Err;
 }
 
 TEST_F(TesselDataCommands, SampleCatalogueLoadsCompletely) {

@@ -42,9 +42,9 @@ int VerifyTableCommand(const std::string& table, bool repair, const std::optiona
   opened.Close();
 
   std::cout << "Checked " << summary.RecordSlots << " record slots (" << summary.ActiveRecords << " active), "
-            << summary.IndexesChecked << " indexes, " << summary.BlobValues << " BLOB values: "
-            << summary.Total() << " errors found, " << summary.TotalFixed() << " fixed, " << summary.NotFixed()
-            << " not fixed";
+            << summary.IndexesChecked << " indexes, " << summary.BlobValues
+            << " BLOB values: " << summary.Total() << " errors found, " << summary.TotalFixed() << " fixed, "
+            << summary.NotFixed() << " not fixed";
   if (repair) std::cout << ", " << summary.Remaining << " left after repair";
   std::cout << '\n' << std::flush;
   return summary.Sound() ? 0 : kVerifyDamaged;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "Commands.h"
+#include "VerifyCommand.h"
 #include "engine/components/TesselError.h"
 
 int main(int argc, char** argv) {
@@ -31,6 +32,13 @@ int main(int argc, char** argv) {
   auto* empty = app.add_subcommand("empty", "Remove every record, keeping fields and indexes (needs exclusive use)");
   empty->add_option("TABLE", table, "The table")->required();
   empty->add_option("--password", password, "The password of an encrypted table");
+
+  bool repair = false;
+  auto* verify = app.add_subcommand("verify", tesseltool::kVerifyCommandDescription);
+  verify->add_option("TABLE", table, "The table")->required();
+  verify->add_option("--password", password, "The password of an encrypted table");
+  verify->add_flag("--repair", repair, "Fix what can be fixed (needs exclusive use)");
+  verify->footer(tesseltool::kVerifyCommandFooter);
 
   // The data commands.
   tesseltool::DataOptions data;
@@ -72,6 +80,7 @@ int main(int argc, char** argv) {
     if (create->parsed()) return tesseltool::CreateTable(table, structure, force);
     if (info->parsed()) return tesseltool::PrintInfo(table, password);
     if (empty->parsed()) return tesseltool::EmptyTable(table, password);
+    if (verify->parsed()) return tesseltool::VerifyTableCommand(table, repair, password);
     if (dump->parsed()) return tesseltool::DumpTable(table, index, data);
     if (count->parsed()) return tesseltool::CountRecords(table, data);
     if (insert->parsed()) return tesseltool::InsertRecords(table, file, data);

@@ -1,0 +1,45 @@
+// Rebuilding index trees from the records, for a table whose index pages can
+// no longer be trusted. Needs the table for exclusive use.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tessel {
+
+class TDataTable;
+
+struct TIndexRebuildResult {
+  int Slot = 0;
+  int32_t KeysInserted = 0;
+  // Records left out because their key equals the key of a record inserted
+  // before them (values that a unique index cannot hold twice, or damaged
+  // record identifiers). The index stays without them.
+  std::vector<int32_t> LeftOut;
+};
+
+// The index slots a table uses: the primary index (when there is one), the
+// secondary indexes and "Sys Deleted", in slot order.
+std::vector<int> UsedIndexSlots(const TDataTable& table);
+
+// Whether the descriptor of a used index can be keyed: key fields that name
+// fields of the table and no BLOB, a compression mode of 0 to 3, and a key
+// length equal to what the fields give (5 for "Sys Deleted"). When not,
+// problem (if given) says what is wrong.
+bool IndexDefinitionSound(const TDataTable& table, int slot, std::string* problem = nullptr);
+
+// Lays the tree of one index down anew: its root and free chain are reset
+// and the key of every active record (of every record slot for "Sys
+// Deleted") is inserted, in record-number order. The pages of the old tree
+// and of its free chain are abandoned: they stay in the file unused. Raises
+// "table '%s' must be opened exclusively" unless the table is open
+// exclusively, "Access denied to table '%s'" when it is read-only, and
+// "Header information corrupt in table '%s'" for an unsound definition. The
+// new pages and the header reach the file with the next write-back.
+TIndexRebuildResult RebuildIndex(TDataTable& table, int slot);
+
+// Every used index in turn.
+std::vector<TIndexRebuildResult> RebuildAllIndexes(TDataTable& table);
+
+}  // namespace tessel

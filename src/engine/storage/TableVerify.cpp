@@ -1,0 +1,681 @@
+#include "engine/storage/TableVerify.h"
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <map>
+#include <memory>
+#include <set>
+#include <unordered_set>
+#include <utility>
+
+#include "engine/components/TesselError.h"
+#include "engine/storage/BlobCheck.h"
+#include "engine/storage/Bytes.h"
+#include "engine/storage/DataTable.h"
+#include "engine/storage/IndexCheck.h"
+#include "engine/storage/IndexKey.h"
+#include "engine/storage/IndexRebuild.h"
+#include "engine/storage/IndexTree.h"
+
+namespace tessel {
+
+namespace {
+
+// Deeper than any tree a 2 GB index file can hold.
+constexpr int kMaxTreeWalkDepth = 64;
+constexpr int kBlobPositionOffset = 1;  // in a BLOB field's area, after the null byte
+constexpr int kBlobIdentifierOffset = 5;
+
+std::string Outcome(bool fixed) { return fixed ? ", error fixed" : ", error not fixed"; }
+
+std::string Rec(int32_t record) { return "physical record # " + std::to_string(record); }
+
+// Holds one record slot for a scope.
+class THeldRecord {
+ public:
+  THeldRecord(TDataFile& data, int32_t recordNumber)
+      : data_(data), record_(data.FetchRecord(recordNumber, nullptr, data.RecordsPerRead)) {
+    if (record_ == nullptr) RaiseEngineError(ec::RecordBuffersCorrupt, data.Table().TableName());
+  }
+  ~THeldRecord() { data_.ReleaseRecord(record_); }
+  THeldRecord(const THeldRecord&) = delete;
+  THeldRecord& operator=(const THeldRecord&) = delete;
+  TRecord* operator->() const { return record_; }
+
+ private:
+  TDataFile& data_;
+  TRecord* record_;
+};
+
+// The table's read lock for the time of a check of a shared table, so that
+// no writer changes the files half-way. Nothing to do while the table is
+// exclusive, read-only or already locked.
+class TReadLockScope {
+ public:
+  explicit TReadLockScope(TDataTable& table) : table_(table) {
+    const bool before = table.HoldsReadLock() || table.HoldsWriteLock();
+    table.BeginRead();
+    taken_ = !before && table.HoldsReadLock();
+  }
+  ~TReadLockScope() {
+    if (!taken_) return;
+    try {
+      table_.EndRead();
+    } catch (...) {
+    }
+  }
+  TReadLockScope(const TReadLockScope&) = delete;
+  TReadLockScope& operator=(const TReadLockScope&) = delete;
+
+ private:
+  TDataTable& table_;
+  bool taken_ = false;
+};
+
+// One index as the check sees it, and what it found there before any fix.
+struct TIndexState {
+  int Slot = 0;
+  std::string Label;  // "Index 'name'"
+  std::set<int32_t> TreePages;
+  struct Pending {
+    TVerifyArea Area;
+    int32_t Record;
+    std::string Text;
+  };
+  std::vector<Pending> Findings;
+  bool TreeDamaged = false;   // fixed only by a rebuild
+  bool FreeChainCut = false;  // fixed by cutting the free chain
+};
+
+// One pass over the table: check-only, or fixing as it goes.
+class TVerifier {
+ public:
+  TVerifier(TDataTable& table, bool fix, bool afterRepair, const TVerifyCallback& onFinding,
+            TVerifySummary& summary)
+      : table_(table),
+        data_(table.Data()),
+        index_(table.Index()),
+        fix_(fix),
+        afterRepair_(afterRepair),
+        onFinding_(onFinding),
+        summary_(summary) {}
+
+  void Run() {
+    Phase(TVerifyArea::Files, [this] { CheckFiles(); });
+    Phase(TVerifyArea::Files, [this] { CheckDefinitions(); });
+    Phase(TVerifyArea::FreeSlots, [this] { CheckFreeSlots(); });
+    Phase(TVerifyArea::Records, [this] { ScanRecords(); });
+    if (blobsUsable_) Phase(TVerifyArea::FreeBlocks, [this] { CheckFreeBlocks(); });
+    if (scanComplete_) Phase(TVerifyArea::Records, [this] { CheckActiveCount(); });
+    Phase(TVerifyArea::IndexTree, [this] { CheckIndexes(); });
+  }
+
+ private:
+  // ---------------------------------------------------------------- findings
+
+  // line is complete (it already carries its outcome).
+  void Line(TVerifyArea area, int slot, int32_t record, bool fixed, std::string line) {
+    TVerifyFinding finding;
+    finding.Area = area;
+    finding.IndexSlot = slot;
+    finding.RecordNumber = record;
+    finding.Fixed = fixed;
+    finding.AfterRepair = afterRepair_;
+    finding.Message = std::move(line);
+    if (afterRepair_) {
+      ++summary_.Remaining;
+    } else {
+      ++summary_.Found[static_cast<size_t>(area)];
+      if (fixed) ++summary_.Fixed[static_cast<size_t>(area)];
+    }
+    if (onFinding_) onFinding_(finding);
+  }
+  void Report(TVerifyArea area, int slot, int32_t record, bool fixed, const std::string& text) {
+    Line(area, slot, record, fixed, text + Outcome(fixed));
+  }
+
+  // Runs one part of the check; whatever stops it is a finding, and the
+  // other parts still run.
+  template <typename F>
+  void Phase(TVerifyArea area, F&& part) {
+    try {
+      part();
+    } catch (const std::exception& error) {
+      Report(area, -1, 0, false,
+             std::string("Check of ") + VerifyAreaName(area) + " stopped: " + error.what());
+    }
+  }
+
+  std::string IndexLabel(int slot) const {
+    return "Index '" + (slot == kSysDeletedSlot ? std::string(kSysDeletedName) : index_.IndexName(slot)) +
+           "'";
+  }
+
+  // ---------------------------------------------------------------- files
+
+  void CheckFiles() {
+    const int64_t indexLength = index_.FileLength();
+    const int64_t indexEnd =
+        std::max<int64_t>(kPageSize, (indexLength + kPageSize - 1) / kPageSize * kPageSize);
+    if (indexLength % kPageSize != 0) {
+      Report(TVerifyArea::Files, -1, 0, false,
+             "Index file length " + std::to_string(indexLength) + " is not a whole number of pages");
+    }
+    if (index_.Header.EndOfFile != indexEnd) {
+      const bool fixable = indexEnd < kIndexFileLimit;
+      Report(TVerifyArea::Files, -1, 0, fix_ && fixable,
+             "Index file end-of-file position " + std::to_string(index_.Header.EndOfFile) +
+                 " does not match the file length " + std::to_string(indexLength));
+      if (fix_ && fixable) {
+        index_.Header.EndOfFile = static_cast<int32_t>(indexEnd);
+        index_.HeaderModified = true;
+      }
+    }
+    if (index_.Header.SecondaryCount > kMaxSecondaryIndexes) {
+      Report(TVerifyArea::Files, -1, 0, false,
+             "Index header names " + std::to_string(index_.Header.SecondaryCount) + " secondary indexes");
+    }
+
+    if (data_.Header.BlobFieldCount != 0) {
+      TBlobFile& blob = table_.Blob();
+      if (!table_.HasBlobFile()) {
+        Report(TVerifyArea::Files, -1, 0, false, "BLOB file is missing");
+      } else if (blob.BlockSize <= static_cast<uint32_t>(kBlockHeaderSize)) {
+        Report(TVerifyArea::Files, -1, 0, false,
+               "BLOB block size " + std::to_string(blob.BlockSize) + " is too small");
+      } else {
+        blobsUsable_ = true;
+        const int64_t length = blob.FileLength();
+        const int64_t size = blob.BlockSize;
+        const int64_t body = std::max<int64_t>(0, length - kBlobHeaderSize);
+        const int64_t end = kBlobHeaderSize + (body + size - 1) / size * size;
+        if (body % size != 0) {
+          Report(TVerifyArea::Files, -1, 0, false,
+                 "BLOB file length " + std::to_string(length) + " is not a whole number of blocks");
+        }
+        if (blob.Header.EndOfFile != end) {
+          const bool fixable = end < kMaxBlobFilePosition;
+          Report(TVerifyArea::Files, -1, 0, fix_ && fixable,
+                 "BLOB file end-of-file position " + std::to_string(blob.Header.EndOfFile) +
+                     " does not match the file length " + std::to_string(length));
+          if (fix_ && fixable) {
+            blob.Header.EndOfFile = static_cast<int32_t>(end);
+            blob.HeaderModified = true;
+          }
+        }
+      }
+    }
+  }
+
+  // Index definitions that keys can be built by; the others are left alone.
+  void CheckDefinitions() {
+    for (int slot : UsedIndexSlots(table_)) {
+      std::string problem;
+      if (IndexDefinitionSound(table_, slot, &problem)) {
+        soundSlots_.push_back(slot);
+      } else {
+        Report(TVerifyArea::Files, slot, 0, false,
+               IndexLabel(slot) + ": definition corrupt (" + problem + ")");
+      }
+    }
+  }
+
+  // ---------------------------------------------------------------- record slots
+
+  // The chain of deleted slots from the data header: every link names a
+  // slot, every slot on it is deleted, none comes twice. Fixing cuts the
+  // chain before the damage.
+  void CheckFreeSlots() {
+    const int32_t count = data_.PhysicalRecordCount();
+    std::vector<bool> seen(static_cast<size_t>(std::max(count, 0)) + 1, false);
+    int32_t previous = 0;
+    int32_t r = data_.Header.FirstFreeRecord;
+    while (r != 0) {
+      const std::string from = previous == 0 ? "the data header" : Rec(previous);
+      std::string problem;
+      int32_t next = 0;
+      if (r < 1 || r > count) {
+        problem = from + " links to " + std::to_string(r) + ", which is no record slot";
+      } else if (seen[static_cast<size_t>(r)]) {
+        problem = from + " links back to " + Rec(r);
+      } else {
+        THeldRecord record(data_, r);
+        if (!record->IsDeleted()) {
+          problem = from + " links to " + Rec(r) + ", which is not deleted";
+        } else {
+          next = record->Link();
+        }
+      }
+      if (!problem.empty()) {
+        Report(TVerifyArea::FreeSlots, -1, previous, fix_, "Free record chain: " + problem);
+        if (fix_) {
+          if (previous == 0) {
+            data_.Header.FirstFreeRecord = 0;
+            data_.HeaderModified = true;
+          } else {
+            THeldRecord last(data_, previous);
+            last->SetLink(0);
+            last->Modified = true;
+          }
+        }
+        return;
+      }
+      seen[static_cast<size_t>(r)] = true;
+      previous = r;
+      r = next;
+    }
+  }
+
+  // Every slot: its deleted flag; every active one: its BLOB values through
+  // the chain check.
+  void ScanRecords() {
+    std::vector<const TFieldDesc*> blobFields;
+    if (blobsUsable_) {
+      for (const TFieldDesc& field : data_.Fields)
+        if (field.Type == ftBlob) blobFields.push_back(&field);
+    }
+    std::unique_ptr<TBlobChainCheck> chains;
+    if (!blobFields.empty()) {
+      chains = std::make_unique<TBlobChainCheck>(table_.Blob(), fix_, [this](const std::string& message) {
+        Line(TVerifyArea::BlobChain, -1, currentRecord_, fix_, message);
+      });
+    }
+
+    const int32_t count = data_.PhysicalRecordCount();
+    if (!afterRepair_) summary_.RecordSlots = count;
+    int32_t active = 0;
+    for (int32_t r = 1; r <= count; ++r) {
+      THeldRecord record(data_, r);
+      uint8_t* image = record->Data();
+      const uint8_t flag = image[kSlotDeletedOffset];
+      if (flag > 1) {
+        Report(TVerifyArea::Records, -1, r, fix_,
+               "Physical record # " + std::to_string(r) + " has deleted flag " + std::to_string(flag));
+        if (fix_) {
+          image[kSlotDeletedOffset] = 1;
+          record->Modified = true;
+        }
+      }
+      if (record->IsDeleted()) continue;
+      ++active;
+      for (const TFieldDesc* field : blobFields) {
+        if (CheckBlobValue(*chains, r, image + field->RecordOffset)) record->Modified = true;
+      }
+    }
+    activeRecords_ = active;
+    if (!afterRepair_) summary_.ActiveRecords = active;
+    if (chains) usedBlocks_ = chains->UsedBlocks();
+    scanComplete_ = true;
+  }
+
+  // One BLOB field of an active record; answers true when fixing changed
+  // the field.
+  bool CheckBlobValue(TBlobChainCheck& chains, int32_t r, uint8_t* area) {
+    int32_t first = GetI32(area + kBlobPositionOffset);
+    if (first == 0) return false;
+    if (!afterRepair_) ++summary_.BlobValues;
+    bool cleared = false;
+    if (first < 0) {
+      // A buffer handle of a cursor, never meant to reach the file.
+      Line(TVerifyArea::BlobChain, -1, r, fix_,
+           "Invalid BLOB offset in BLOB file for physical record # " + std::to_string(r) + Outcome(fix_));
+      cleared = fix_;
+    } else {
+      currentRecord_ = r;
+      const size_t before = chains.UsedBlocks().size();
+      try {
+        const TBlobChainReport report = chains.CheckChain(r, GetI32(area + kBlobIdentifierOffset), first);
+        cleared = first == 0;
+        const size_t added = chains.UsedBlocks().size() - before;
+        if (!report.Damaged && added < static_cast<size_t>(report.Blocks)) {
+          Report(TVerifyArea::BlobChain, -1, r, false,
+                 "BLOB value of " + Rec(r) + " shares blocks with another value");
+        }
+      } catch (const std::exception& error) {
+        Report(TVerifyArea::BlobChain, -1, r, false,
+               "BLOB value of " + Rec(r) + " cannot be checked (" + error.what() + ")");
+      }
+    }
+    if (cleared) {
+      area[0] = 0;
+      PutI32(area + kBlobPositionOffset, 0);
+      PutI32(area + kBlobIdentifierOffset, 0);
+    }
+    return cleared;
+  }
+
+  void CheckFreeBlocks() {
+    CheckFreeChain(
+        table_.Blob(), fix_,
+        [this](const std::string& message) { Line(TVerifyArea::FreeBlocks, -1, 0, fix_, message); },
+        scanComplete_ ? &usedBlocks_ : nullptr);
+  }
+
+  void CheckActiveCount() {
+    const int32_t stored = index_.Header.ActiveRecordCount;
+    if (stored == activeRecords_) return;
+    Report(TVerifyArea::Records, -1, 0, fix_,
+           "Active record count is " + std::to_string(stored) + " in the index header, " +
+               std::to_string(activeRecords_) + " records are active");
+    if (fix_) {
+      index_.Header.ActiveRecordCount = activeRecords_;
+      index_.HeaderModified = true;
+    }
+  }
+
+  // ---------------------------------------------------------------- indexes
+
+  // Each index is walked with an empty page cache: a page that a damaged
+  // tree shares with another index must not be found in that index's cache.
+  void ResetPages() {
+    if (fix_) index_.WriteBackPages();
+    index_.DropPages();
+  }
+
+  void CheckIndexes() {
+    std::vector<TIndexState> states;
+    for (int slot : soundSlots_) {
+      TIndexState state;
+      state.Slot = slot;
+      state.Label = IndexLabel(slot);
+      if (!afterRepair_) ++summary_.IndexesChecked;
+      try {
+        ResetPages();
+        const TKeyContext context(index_.Header.Indexes[static_cast<size_t>(slot)], slot, data_.Fields,
+                                  &table_.Locale(), table_.TableName());
+        const TIndexCheckResult tree = CheckIndexTree(index_, context);
+        for (const std::string& finding : tree.Findings) {
+          state.Findings.push_back({TVerifyArea::IndexTree, 0, state.Label + ": " + finding});
+        }
+        if (!tree.Ok()) state.TreeDamaged = true;
+        state.TreePages = tree.Pages;
+        CompareEntries(state, context);
+      } catch (const std::exception& error) {
+        state.Findings.push_back(
+            {TVerifyArea::IndexEntries, 0, state.Label + ": check stopped: " + error.what()});
+        state.TreeDamaged = true;
+      }
+      states.push_back(std::move(state));
+    }
+
+    // A page in two trees: the later index gives it up.
+    std::map<int32_t, int> owners;
+    for (TIndexState& state : states) {
+      for (int32_t page : state.TreePages) {
+        const auto [at, added] = owners.emplace(page, state.Slot);
+        if (added) continue;
+        state.Findings.push_back(
+            {TVerifyArea::IndexTree, 0,
+             state.Label + ": page " + std::to_string(page) + " also belongs to " + IndexLabel(at->second)});
+        state.TreeDamaged = true;
+      }
+    }
+
+    for (TIndexState& state : states) {
+      try {
+        ResetPages();
+        CheckFreePages(state, owners);
+      } catch (const std::exception& error) {
+        state.Findings.push_back(
+            {TVerifyArea::FreePages, 0, state.Label + ": free page check stopped: " + error.what()});
+      }
+    }
+
+    for (TIndexState& state : states) Settle(state);
+  }
+
+  // Rebuilds a damaged index when fixing, then tells what was found.
+  void Settle(TIndexState& state) {
+    bool rebuilt = false;
+    std::string failure;
+    TIndexRebuildResult result;
+    if (fix_ && state.TreeDamaged) {
+      try {
+        result = RebuildIndex(table_, state.Slot);
+        rebuilt = true;
+        summary_.RebuiltIndexes.push_back(state.Slot);
+      } catch (const std::exception& error) {
+        failure = error.what();
+      }
+    }
+    // A record the rebuilt index had to leave out is not fixed.
+    const std::set<int32_t> leftOut(result.LeftOut.begin(), result.LeftOut.end());
+    const std::string why = " (the repair cannot index it: its key equals another record's)";
+    std::set<int32_t> told;
+    for (const TIndexState::Pending& finding : state.Findings) {
+      const bool left = finding.Record != 0 && leftOut.count(finding.Record) != 0;
+      const bool fixed = (rebuilt && !left) ||
+                         (finding.Area == TVerifyArea::FreePages && state.FreeChainCut && !state.TreeDamaged);
+      Report(finding.Area, state.Slot, finding.Record, fixed, left ? finding.Text + why : finding.Text);
+      if (left) told.insert(finding.Record);
+    }
+    if (!failure.empty()) {
+      Report(TVerifyArea::IndexTree, state.Slot, 0, false,
+             state.Label + ": rebuild failed (" + failure + ")");
+    }
+    for (int32_t r : result.LeftOut) {
+      if (told.count(r) != 0) continue;
+      Report(TVerifyArea::IndexEntries, state.Slot, r, false,
+             state.Label + ": " + Rec(r) + " cannot be indexed, its key equals another record's");
+    }
+  }
+
+  struct TEntry {
+    int32_t Record;
+    size_t KeyAt;
+  };
+
+  // The leaf entries of the tree, found by a bounded walk that skips pages
+  // it cannot read or has met before.
+  void CollectEntries(int slot, int keyLength, std::vector<TEntry>& entries, std::vector<uint8_t>& keys) {
+    const int32_t root = index_.Root(slot);
+    if (root == 0) return;
+    std::vector<std::pair<int32_t, int>> pending{{root, 0}};
+    std::unordered_set<int32_t> visited;
+    while (!pending.empty()) {
+      const auto [position, depth] = pending.back();
+      pending.pop_back();
+      if (depth > kMaxTreeWalkDepth || !visited.insert(position).second) continue;
+      try {
+        TPageRef page(index_, index_.GetPage(slot, position));
+        if (page->KeyLength != keyLength) continue;
+        if (page->IsLeaf()) {
+          for (int i = 1; i <= page->Count(); ++i) {
+            entries.push_back({page->Value(i), keys.size()});
+            keys.insert(keys.end(), page->Key(i), page->Key(i) + keyLength);
+          }
+        } else {
+          for (int i = page->Count(); i >= 1; --i) pending.emplace_back(page->Value(i), depth + 1);
+        }
+      } catch (const std::exception&) {
+        // The tree check reports pages that cannot be read.
+      }
+    }
+  }
+
+  // Every active record (every slot for "Sys Deleted") indexed exactly once,
+  // under the key its values give; no entry for another slot.
+  void CompareEntries(TIndexState& state, const TKeyContext& context) {
+    const int keyLength = context.KeyLength();
+    std::vector<TEntry> entries;
+    std::vector<uint8_t> keys;
+    CollectEntries(state.Slot, keyLength, entries, keys);
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const TEntry& a, const TEntry& b) { return a.Record < b.Record; });
+
+    auto find = [&](int32_t record, const std::string& text) {
+      state.Findings.push_back({TVerifyArea::IndexEntries, record, state.Label + ": " + text});
+      state.TreeDamaged = true;
+    };
+    const bool system = state.Slot == kSysDeletedSlot;
+    const int32_t count = data_.PhysicalRecordCount();
+    std::vector<uint8_t> expected(static_cast<size_t>(std::max(keyLength, 5)), 0);
+    size_t at = 0;
+    for (; at < entries.size() && entries[at].Record < 1; ++at) {
+      find(entries[at].Record, "entry for " + Rec(entries[at].Record) + ", which is no record slot");
+    }
+    for (int32_t r = 1; r <= count; ++r) {
+      size_t end = at;
+      while (end < entries.size() && entries[end].Record == r) ++end;
+      const size_t n = end - at;
+      bool deleted;
+      {
+        THeldRecord record(data_, r);
+        deleted = record->IsDeleted();
+        if (system || !deleted) context.BuildKey(record->Data(), expected.data());
+      }
+      if (!system && deleted) {
+        for (size_t i = at; i < end; ++i) find(r, "entry for deleted " + Rec(r));
+      } else if (n == 0) {
+        find(r, Rec(r) + " is not indexed");
+      } else {
+        bool match = false;
+        for (size_t i = at; i < end && !match; ++i) {
+          match = std::memcmp(keys.data() + entries[i].KeyAt, expected.data(),
+                              static_cast<size_t>(keyLength)) == 0;
+        }
+        if (!match) find(r, Rec(r) + " is indexed under a key its values do not give");
+        if (n > 1) find(r, Rec(r) + " is indexed " + std::to_string(n) + " times");
+      }
+      at = end;
+    }
+    for (; at < entries.size(); ++at) {
+      find(entries[at].Record, "entry for " + Rec(entries[at].Record) + ", which is no record slot");
+    }
+  }
+
+  // The index's free chain: positions of pages in the file, no loop, pages
+  // without entries and in no tree. Fixing cuts the chain before the damage
+  // (a damaged tree is rebuilt instead, which resets its chain).
+  void CheckFreePages(TIndexState& state, const std::map<int32_t, int>& treePages) {
+    const int slot = state.Slot;
+    TIndexDesc& desc = index_.Header.Indexes[static_cast<size_t>(slot)];
+    std::unordered_set<int32_t> seen;
+    int32_t previous = 0;
+    int32_t position = desc.FreePage;
+    while (position != 0) {
+      const std::string from = previous == 0 ? "the index header" : "page " + std::to_string(previous);
+      std::string problem;
+      int32_t next = 0;
+      if (position < kPageSize || position % kPageSize != 0 || position >= index_.Header.EndOfFile) {
+        problem = from + " links to " + std::to_string(position) + ", which is no page of the file";
+      } else if (!seen.insert(position).second) {
+        problem = from + " links back to page " + std::to_string(position);
+      } else if (const auto owner = treePages.find(position); owner != treePages.end()) {
+        problem = "page " + std::to_string(position) + " is part of the tree of " + IndexLabel(owner->second);
+      } else if (const auto other = freePages_.find(position); other != freePages_.end()) {
+        problem = "page " + std::to_string(position) + " is also on the free page chain of " +
+                  IndexLabel(other->second);
+      } else {
+        try {
+          TPageRef page(index_, index_.GetPage(slot, position));
+          if (page->Count() != 0) {
+            problem =
+                "page " + std::to_string(position) + " holds " + std::to_string(page->Count()) + " entries";
+          } else {
+            next = page->Right;
+          }
+        } catch (const std::exception& error) {
+          problem = "page " + std::to_string(position) + " cannot be read (" + error.what() + ")";
+        }
+      }
+      if (!problem.empty()) {
+        state.Findings.push_back({TVerifyArea::FreePages, 0, state.Label + ": free page chain: " + problem});
+        if (fix_ && !state.TreeDamaged) {
+          if (previous == 0) {
+            desc.FreePage = 0;
+            index_.HeaderModified = true;
+          } else {
+            TPageRef page(index_, index_.GetPage(slot, previous));
+            page->Right = 0;
+            page->Modified = true;
+          }
+          state.FreeChainCut = true;
+        }
+        return;
+      }
+      freePages_.emplace(position, slot);
+      previous = position;
+      position = next;
+    }
+  }
+
+  TDataTable& table_;
+  TDataFile& data_;
+  TIndexFile& index_;
+  const bool fix_;
+  const bool afterRepair_;
+  const TVerifyCallback& onFinding_;
+  TVerifySummary& summary_;
+
+  bool blobsUsable_ = false;
+  bool scanComplete_ = false;
+  int32_t activeRecords_ = 0;
+  int32_t currentRecord_ = 0;
+  std::unordered_set<int32_t> usedBlocks_;
+  std::vector<int> soundSlots_;
+  std::map<int32_t, int> freePages_;  // pages on the free chains walked so far, by index
+};
+
+}  // namespace
+
+const char* VerifyAreaName(TVerifyArea area) {
+  switch (area) {
+    case TVerifyArea::Files:
+      return "file headers";
+    case TVerifyArea::Records:
+      return "record slots";
+    case TVerifyArea::FreeSlots:
+      return "free record chain";
+    case TVerifyArea::IndexTree:
+      return "index trees";
+    case TVerifyArea::IndexEntries:
+      return "index entries";
+    case TVerifyArea::FreePages:
+      return "free page chains";
+    case TVerifyArea::BlobChain:
+      return "BLOB chains";
+    case TVerifyArea::FreeBlocks:
+      return "free block chain";
+  }
+  return "table";
+}
+
+int TVerifySummary::Total() const {
+  int total = 0;
+  for (int n : Found) total += n;
+  return total;
+}
+
+int TVerifySummary::TotalFixed() const {
+  int total = 0;
+  for (int n : Fixed) total += n;
+  return total;
+}
+
+TVerifySummary VerifyTable(TDataTable& table, const TVerifyOptions& options,
+                           const TVerifyCallback& onFinding) {
+  TVerifySummary summary;
+  summary.Repaired = options.Repair;
+  if (options.Repair) {
+    if (table.IsReadOnly()) RaiseEngineError(ec::AccessDenied, table.TableName());
+    if (!table.IsExclusive()) RaiseEngineError(ec::NeedExclusive, table.TableName());
+  }
+  TReadLockScope lock(table);
+  // What this process still holds unwritten of a table for its own use goes
+  // to the files first, so that the check sees the table as the files have
+  // it. (A shared table is written back after every change.)
+  if (table.IsExclusive() && !table.IsReadOnly()) table.FlushTable(false, false, false);
+
+  TVerifier(table, options.Repair, false, onFinding, summary).Run();
+  if (options.Repair) {
+    table.FlushTable(true, false, false);
+    // The second pass reads everything back from the files.
+    table.DropCaches(true, true);
+    TVerifier(table, false, true, onFinding, summary).Run();
+  }
+  return summary;
+}
+
+}  // namespace tessel

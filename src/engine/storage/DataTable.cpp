@@ -347,7 +347,50 @@ void TDataTable::EmptyTable() {
 // ---------------------------------------------------------------------------
 // Write-back and caches
 
+namespace {
+
+// A write-back of a write-through table: its writes do not wait for the disk
+// one by one; at the end each changed file is flushed once, in the order
+// data, index, BLOB. A write-back that fails still flushes what it wrote.
+class TDeferredSync {
+ public:
+  TDeferredSync(TFileHandler& data, TFileHandler& index, TFileHandler& blob) : files_{&data, &index, &blob} {
+    for (TFileHandler* f : files_) f->DeferSync(true);
+  }
+  ~TDeferredSync() {
+    for (TFileHandler* f : files_) {
+      f->DeferSync(false);
+      if (!done_) Quietly([&] { f->SyncDeferred(); });
+    }
+  }
+  void Finish() {
+    for (TFileHandler* f : files_) f->DeferSync(false);
+    done_ = true;
+    std::exception_ptr failure;
+    for (TFileHandler* f : files_) {
+      try {
+        f->SyncDeferred();
+      } catch (...) {
+        if (!failure) failure = std::current_exception();
+      }
+    }
+    if (failure) std::rethrow_exception(failure);
+  }
+
+ private:
+  TFileHandler* files_[3];
+  bool done_ = false;
+};
+
+}  // namespace
+
 void TDataTable::FlushTable(bool trim, bool forceData, bool forceIndex) {
+  TDeferredSync sync(data_, index_, blob_);
+  FlushTableFiles(trim, forceData, forceIndex);
+  sync.Finish();
+}
+
+void TDataTable::FlushTableFiles(bool trim, bool forceData, bool forceIndex) {
   if (data_.IsOpen()) {
     data_.WriteBackRecords();
     data_.WriteHeader(forceData);

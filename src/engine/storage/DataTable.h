@@ -168,6 +168,8 @@ class TDataTable {
 
  private:
   void ApplySettings(TFileHandler& file, const std::string& name);
+  // FlushTable's writes, without the flush of a write-through table.
+  void FlushTableFiles(bool trim, bool forceData, bool forceIndex);
   void BuildLocale();
   void CloseAll();
   // Releases every lock held, in the order all-records, record locks, read,

@@ -329,4 +329,13 @@ void TFileHandler::Flush() {
   if (int err = file_->Sync()) RaiseOsError(err);
 }
 
+void TFileHandler::DeferSync(bool on) {
+  if (file_ != nullptr) file_->DeferSync(on);
+}
+
+void TFileHandler::SyncDeferred() {
+  if (file_ == nullptr) return;
+  if (int err = file_->SyncDeferred()) RaiseOsError(err);
+}
+
 }  // namespace tessel

@@ -81,6 +81,13 @@ class TFileHandler {
   // Asks the system to write its buffers for this file.
   virtual void Flush();
 
+  // Write-through files: while deferral is on, writes do not wait for the
+  // disk; SyncDeferred makes what they wrote durable with one flush of the
+  // file (nothing when nothing was written). In-memory and ordinary files
+  // ignore both.
+  void DeferSync(bool on);
+  void SyncDeferred();
+
   // Number of write calls that reached the file (counts Write with count > 0).
   uint64_t WriteCalls() const { return writeCalls_; }
   uint64_t ReadCalls() const { return readCalls_; }

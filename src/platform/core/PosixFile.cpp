@@ -15,6 +15,9 @@ namespace {
 
 std::atomic<WriteAccessCheck> gWriteAccessCheck{nullptr};
 
+// plainFd_ when no second descriptor could be had for this handle.
+constexpr int kNoTwin = -2;
+
 bool RealWriteAccessCheck(const std::string& path) { return ::access(path.c_str(), W_OK) == 0; }
 
 flock LockRange(short type, int64_t start, int64_t length) {
@@ -138,10 +141,14 @@ int PosixFile::Close() {
       }
     }
   }
+  if (plainFd_ >= 0) ::close(plainFd_);
+  plainFd_ = -1;
   int err = ::close(fd_) == 0 ? 0 : errno;
   fd_ = -1;
   writable_ = false;
   writeThrough_ = false;
+  deferSync_ = false;
+  syncPending_ = false;
   deleteOnClose_ = false;
   path_.clear();
   return err == EINTR ? 0 : err;  // the descriptor is gone either way
@@ -169,16 +176,49 @@ int PosixFile::WriteAt(int64_t position, const void* buffer, size_t count, size_
   if (fd_ < 0) return EBADF;
   if (position < 0) return EINVAL;
   const auto* in = static_cast<const char*>(buffer);
+  // The write-through descriptor (O_DSYNC) makes each write durable when it
+  // returns; a deferred write goes through the plain twin descriptor and is
+  // flushed by SyncDeferred.
+  const int fd = deferSync_ ? DeferredDescriptor() : fd_;
   while (done < count) {
-    ssize_t n = ::pwrite(fd_, in + done, count - done, static_cast<off_t>(position + done));
+    ssize_t n = ::pwrite(fd, in + done, count - done, static_cast<off_t>(position + done));
     if (n < 0) {
       if (errno == EINTR) continue;
       // Part of the data is written: that is a short write, not an open error.
-      return done == 0 ? errno : 0;
+      if (done == 0) return errno;
+      break;
     }
     if (n == 0) break;
     done += static_cast<size_t>(n);
   }
+  if (done > 0 && deferSync_) syncPending_ = true;
+  return 0;
+}
+
+int PosixFile::DeferredDescriptor() {
+  if (plainFd_ >= 0) return plainFd_;
+  if (plainFd_ == kNoTwin) return fd_;
+  // A second open file description of the same file without O_DSYNC; it
+  // takes no locks, so the share and byte-range locks stay with fd_. Where
+  // it cannot be had, writes go through fd_ and are durable one by one.
+  const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+  const int twin = OpenRetrying(self, O_WRONLY | O_CLOEXEC, 0);
+  struct stat mine {}, other {};
+  if (twin < 0 || ::fstat(fd_, &mine) != 0 || ::fstat(twin, &other) != 0 || mine.st_dev != other.st_dev ||
+      mine.st_ino != other.st_ino) {
+    if (twin >= 0) ::close(twin);
+    plainFd_ = kNoTwin;
+    return fd_;
+  }
+  plainFd_ = twin;
+  return plainFd_;
+}
+
+int PosixFile::SyncDeferred() {
+  if (fd_ < 0) return EBADF;
+  if (!syncPending_) return 0;
+  if (::fdatasync(fd_) != 0) return errno;
+  syncPending_ = false;
   return 0;
 }
 
@@ -190,8 +230,12 @@ int PosixFile::Truncate(int64_t size) {
     rc = ::ftruncate(fd_, static_cast<off_t>(size));
   } while (rc != 0 && errno == EINTR);
   if (rc != 0) return errno;
-  // O_DSYNC covers writes only; a cut must reach the disk as well.
-  if (writeThrough_ && ::fdatasync(fd_) != 0) return errno;
+  // A cut must reach the disk as well: now, or with the deferred flush.
+  if (deferSync_) {
+    syncPending_ = true;
+  } else if (writeThrough_ && ::fdatasync(fd_) != 0) {
+    return errno;
+  }
   return 0;
 }
 

@@ -29,7 +29,7 @@ inline constexpr int64_t kShareBytePosition = 2147483648LL;
 struct FileOpenOptions {
   bool Write = false;          // read-write, else read-only
   bool Exclusive = false;      // no other handle may have the file open
-  bool WriteThrough = false;   // every write reaches the disk before it returns
+  bool WriteThrough = false;   // every write reaches the disk before it returns (see DeferSync)
   bool Sequential = false;     // access hint: sequential, else random
   bool DeleteOnClose = false;  // the name is removed when the last handle closes
 };
@@ -67,6 +67,15 @@ class PosixFile {
   int Size(int64_t& size) const;
   int Sync();
 
+  // Write-through handles: while deferral is on, writes and cuts are made
+  // without waiting for the disk and remembered; SyncDeferred then makes
+  // them durable with one fdatasync. Off (the default), each write and cut
+  // is durable when it returns. Without write-through both do nothing.
+  void DeferSync(bool on) { deferSync_ = on && writeThrough_; }
+  bool SyncDeferring() const { return deferSync_; }
+  bool SyncPending() const { return syncPending_; }
+  int SyncDeferred();
+
   // Non-waiting exclusive byte-range lock and its release over the same
   // range. Ranges that are empty, negative or reach the share byte are
   // refused.
@@ -76,10 +85,15 @@ class PosixFile {
  private:
   int OpenDescriptor(const std::string& path, int flags, const FileOpenOptions& options,
                      bool truncate);
+  // The descriptor deferred writes go through (made on first use).
+  int DeferredDescriptor();
 
   int fd_ = -1;
+  int plainFd_ = -1;  // write-through handles: the same file without O_DSYNC (made on first use)
   bool writable_ = false;
   bool writeThrough_ = false;
+  bool deferSync_ = false;
+  bool syncPending_ = false;
   bool deleteOnClose_ = false;
   std::string path_;
 };

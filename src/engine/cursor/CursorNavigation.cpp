@@ -7,6 +7,7 @@
 #include "engine/cursor/CursorFilter.h"
 #include "engine/cursor/CursorFrame.h"
 #include "engine/cursor/DataCursor.h"
+#include "engine/storage/Bytes.h"
 #include "engine/storage/DataTable.h"
 #include "engine/storage/IndexKey.h"
 #include "engine/storage/Record.h"
@@ -182,9 +183,101 @@ void TDataCursor::GotoLast() {
   TCursorFrame::Run(*this, [&] { GotoLastInternal(); });
 }
 
+// ---------------------------------------------------------------------------
+// Record-by-record walking (read-ahead plans)
+
+bool TDataCursor::ContinuesWalk(bool forward) const {
+  if (sequentialSteps_ == 0 || stepForward_ != forward || bof_ || eof_) return false;
+  if (PhysicalOrder()) return physical_ == stepEndPhysical_;
+  return pos_.Page == stepEnd_.Page && pos_.Entry == stepEnd_.Entry && physical_ == stepEndPhysical_;
+}
+
+void TDataCursor::NoteStep(bool forward, bool continuing) {
+  sequentialSteps_ = continuing ? std::min(sequentialSteps_ + 1, 1 << 20) : 1;
+  stepForward_ = forward;
+}
+
+void TDataCursor::NoteStepEnd() {
+  stepEnd_ = pos_;
+  stepEndPhysical_ = physical_;
+}
+
+int TDataCursor::UpcomingRecords(int32_t* out, int max) {
+  // From the second step of a walk on; the plan grows with the walk (8, 16,
+  // 32, then 64 records), so that a single step costs no extra reads.
+  if (!open_ || sequentialSteps_ < 2 || Empty() || physical_ <= 0) return 0;
+  // Inside a step, or still standing where the last step stopped.
+  if (!walking_ && (physical_ != stepEndPhysical_ || (!PhysicalOrder() && (pos_.Page != stepEnd_.Page ||
+                                                                           pos_.Entry != stepEnd_.Entry))))
+    return 0;
+  max = std::min(max, 8 << std::min(sequentialSteps_ - 2, 3));
+  const bool forward = stepForward_;
+  int n = 0;
+  if (PhysicalOrder()) {
+    const TRecordsBitmap* bits = bitmapMode_ ? &resultBits_ : nullptr;
+    const int32_t last = table_->Data().PhysicalRecordCount();
+    // A sparse result is not searched far: the plan is only a guess.
+    int scanned = 0;
+    for (int32_t r = forward ? physical_ + 1 : physical_ - 1; n < max && r >= 1 && r <= last && scanned < 1024;
+         r += forward ? 1 : -1, ++scanned) {
+      if (bits != nullptr && !bits->Test(r)) continue;
+      out[n++] = r;
+    }
+    return n;
+  }
+  // The following entries of the current leaf.
+  TIndexFile& index = table_->Index();
+  if (!pos_.Valid() || !index.IsPageCached(indexNumber_, pos_.Page)) return 0;
+  try {
+    TPageRef page(index, index.GetPage(indexNumber_, pos_.Page, nullptr));
+    if (page.get() == nullptr || !page->IsLeaf()) return 0;
+    int entry = pos_.Entry;
+    if (entry < 1 || entry > page->Count() || page->Value(entry) != physical_) return 0;
+    int32_t ordinal = pos_.Ordinal;
+    for (entry += forward ? 1 : -1; n < max && entry >= 1 && entry <= page->Count(); entry += forward ? 1 : -1) {
+      ordinal += forward ? 1 : -1;
+      if (rangeActive_ && (ordinal > rangeLast_ || ordinal < rangeFirst_)) break;
+      const int32_t r = page->Value(entry);
+      if (bitmapMode_ && !resultBits_.Test(r)) continue;
+      out[n++] = r;
+    }
+  } catch (...) {
+    return 0;
+  }
+  return n;
+}
+
+int TDataCursor::PlanRecordPrefetch(int32_t first, int32_t* out, int max) {
+  // Only the record a step reads; physical order reads runs of consecutive
+  // slots already.
+  if (!walking_ || PhysicalOrder() || first != physical_) return 0;
+  return UpcomingRecords(out, max);
+}
+
+int TDataCursor::PlanBlockPrefetch(int32_t* out, int max) {
+  if (!open_ || table_ == nullptr || max <= 0) return 0;
+  std::vector<int32_t> records(static_cast<size_t>(max));
+  const int count = UpcomingRecords(records.data(), max);
+  const TDataFile& data = table_->Data();
+  int n = 0;
+  for (int i = 0; i < count && n < max; ++i) {
+    const uint8_t* image = data.PeekRecordImage(records[static_cast<size_t>(i)]);
+    if (image == nullptr || image[kSlotDeletedOffset] != 0) continue;
+    for (const TFieldDesc& field : fields_) {
+      if (field.Type != ftBlob || n >= max) continue;
+      const uint8_t* value = image + field.RecordOffset;
+      if (value[0] == 0) continue;
+      const int32_t position = GetI32(value + 1);
+      if (position > 0) out[n++] = position;
+    }
+  }
+  return n;
+}
+
 uint16_t TDataCursor::GetNext(uint8_t* buffer) {
   CheckOpen();
   return TCursorFrame::Run(*this, [&]() -> uint16_t {
+    const bool continuing = ContinuesWalk(true);
     if (bof_) {
       if (!FirstOfSet()) {
         SetEmpty();
@@ -195,7 +288,16 @@ uint16_t TDataCursor::GetNext(uint8_t* buffer) {
       return CopyOut(ec::EndOfFile, buffer);
     }
     bof_ = eof_ = false;
-    ReadAtPosition();
+    NoteStep(true, continuing);
+    walking_ = true;
+    try {
+      ReadAtPosition();
+    } catch (...) {
+      walking_ = false;
+      throw;
+    }
+    walking_ = false;
+    NoteStepEnd();
     return CopyOut(ec::OK, buffer);
   });
 }
@@ -203,6 +305,7 @@ uint16_t TDataCursor::GetNext(uint8_t* buffer) {
 uint16_t TDataCursor::GetPrior(uint8_t* buffer) {
   CheckOpen();
   return TCursorFrame::Run(*this, [&]() -> uint16_t {
+    const bool continuing = ContinuesWalk(false);
     if (eof_) {
       if (!LastOfSet()) {
         SetEmpty();
@@ -213,7 +316,16 @@ uint16_t TDataCursor::GetPrior(uint8_t* buffer) {
       return CopyOut(ec::BOF, buffer);
     }
     bof_ = eof_ = false;
-    ReadAtPosition();
+    NoteStep(false, continuing);
+    walking_ = true;
+    try {
+      ReadAtPosition();
+    } catch (...) {
+      walking_ = false;
+      throw;
+    }
+    walking_ = false;
+    NoteStepEnd();
     return CopyOut(ec::OK, buffer);
   });
 }

@@ -254,6 +254,8 @@ class TDataCursor final : public TReadContext {
   bool BeforeCacheMiss() override;
   int PlanRecordRun(int32_t first, int32_t* out, int max) override;
   bool ReadingBackward() const override { return backward_; }
+  int PlanRecordPrefetch(int32_t first, int32_t* out, int max) override;
+  int PlanBlockPrefetch(int32_t* out, int max) override;
 
   // Range ordinals and the ordinal of the position (for tests and tools).
   int32_t RangeFirst() const { return rangeFirst_; }
@@ -286,6 +288,14 @@ class TDataCursor final : public TReadContext {
   void SetEntry(const TTreePosition& p);
   bool EntryValid();
   bool InResult(int32_t recordNumber) const;
+  // Counts a GetNext/GetPrior step: continuing says whether it started where
+  // the previous step stopped, in the same direction.
+  bool ContinuesWalk(bool forward) const;
+  void NoteStep(bool forward, bool continuing);
+  void NoteStepEnd();
+  // The records after the current one in the direction of travel, while
+  // the cursor walks record by record (read-ahead plans).
+  int UpcomingRecords(int32_t* out, int max);
   bool StepIndex(bool forward);
   bool StepPhysical(bool forward);
   bool Step(bool forward);
@@ -352,6 +362,13 @@ class TDataCursor final : public TReadContext {
   bool bof_ = false;
   bool eof_ = false;
   bool backward_ = false;
+  // Record-by-record walking: how many GetNext/GetPrior calls in a row went
+  // on from where the previous one stopped, and where that was.
+  int sequentialSteps_ = 0;
+  bool stepForward_ = true;
+  TTreePosition stepEnd_;
+  int32_t stepEndPhysical_ = 0;
+  bool walking_ = false;  // inside a step's read of its record
 
   bool rangeActive_ = false;
   std::vector<uint8_t> rangeStart_;

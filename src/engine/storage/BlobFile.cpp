@@ -186,11 +186,45 @@ TBlock* TBlobFile::GetBlock(int32_t position, TReadContext* cursor, int readAhea
     ReadRun(position, static_cast<int>(std::max<int64_t>(count, 1)));
     block = CachedBlock(position);
     if (block == nullptr) RaiseCorrupt();
+    if (block->Position == position && cursor != nullptr) {
+      ++block->InUse;
+      Prefetch(cursor);
+      --block->InUse;
+    }
   }
   if (block->Position != position) RaiseCorrupt();
   Touch(block);
   ++block->InUse;
   return block;
+}
+
+void TBlobFile::Prefetch(TReadContext* cursor) {
+  const int limit = std::min(64, NominalCacheCapacity() / 4);
+  if (limit < 2) return;
+  int32_t plan[64];
+  const int planned = std::min(cursor->PlanBlockPrefetch(plan, limit), limit);
+  if (planned <= 0) return;
+  const size_t size = BlockSize;
+  const size_t capacity = size - kBlockHeaderSize;
+  const bool encrypted = table_.IsEncrypted();
+  std::vector<uint8_t> image(size);
+  try {
+    for (int i = 0; i < planned; ++i) {
+      const int32_t position = plan[i];
+      if (!IsBlockPosition(position) || CachedBlock(position) != nullptr) continue;
+      if (ReadAt(position, image.data(), size, true) != size) continue;
+      if (!HasRoom()) return;
+      if (encrypted) {
+        ScrambleData(image.data(), kBlockHeaderSize);
+        ScrambleData(image.data() + kBlockHeaderSize, capacity);
+      }
+      TBlock* block = NewHolder(position);
+      block->DecodeHeader(image.data());
+      std::memcpy(block->Data.data(), image.data() + kBlockHeaderSize, capacity);
+    }
+  } catch (...) {
+    // Read-ahead is a guess: a failure here is left to the read that needs the block.
+  }
 }
 
 TBlock* TBlobFile::NewBlockAtEnd() {

@@ -107,6 +107,9 @@ class TBlobFile : public TFileHandler {
   // Reads count blocks from position on in one read and places them in the
   // cache (the first one is the block asked for).
   void ReadRun(int32_t position, int count);
+  // Reads the first blocks of the BLOBs the cursor will read next that are
+  // not cached, one block each; they only take free room. Never raises.
+  void Prefetch(TReadContext* cursor);
   // A holder for position placed in the cache, room made as needed.
   TBlock* NewHolder(int32_t position);
   // Recycles the least recently used holder that is neither modified nor in

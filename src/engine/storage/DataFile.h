@@ -115,6 +115,12 @@ class TDataFile : public TFileHandler {
   // Cached holders, for tests and tools.
   size_t CachedRecordCount() const { return cache_.Size(); }
   bool IsRecordCached(int32_t recordNumber) const { return cache_.Peek(recordNumber) != nullptr; }
+  // The cached image of a slot (no change to the recently-used order), or
+  // nullptr.
+  const uint8_t* PeekRecordImage(int32_t recordNumber) const {
+    const TRecord* r = cache_.Peek(recordNumber);
+    return r != nullptr ? r->Data() : nullptr;
+  }
 
  private:
   // Read-ahead count and record cache capacity from the record size.
@@ -128,6 +134,11 @@ class TDataFile : public TFileHandler {
                int& count);
   // Reads the run and places its slots in the cache (see FetchRecord).
   void ReadRun(int32_t wanted, int32_t first, int count);
+  // Reads the slots the context will visit next that are not cached, in
+  // runs of consecutive numbers; they only take free room. Never raises.
+  void Prefetch(int32_t recordNumber, TReadContext* context, int32_t first, int count);
+  // Puts a slot image read from the file into the cache (see ReadRun).
+  TRecord* PlaceSlot(int32_t number, uint8_t* image, bool mayWriteBack);
   // A cleared holder for recordNumber, inserted into the cache. Makes room
   // first when the cache is full: recycles the least recently used holder
   // that is neither modified nor in use; with mayWriteBack, writes back the

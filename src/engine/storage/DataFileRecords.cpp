@@ -56,11 +56,71 @@ TRecord* TDataFile::FetchRecord(int32_t recordNumber, TReadContext* context, int
     PlanRun(recordNumber, context, readAhead, first, count);
     ReadRun(recordNumber, first, count);
     record = cache_.Find(recordNumber);
+    if (record != nullptr && record->RecordNumber == recordNumber && context != nullptr) {
+      ++record->InUse;
+      Prefetch(recordNumber, context, first, count);
+      --record->InUse;
+    }
   }
   if (record == nullptr || record->RecordNumber != recordNumber) {
     RaiseEngineError(ec::RecordBuffersCorrupt, Table().TableName());
   }
   ++record->InUse;
+  return record;
+}
+
+void TDataFile::Prefetch(int32_t recordNumber, TReadContext* context, int32_t first, int count) {
+  // At most a quarter of the cache, so that a prefetch never pushes out
+  // what the cursor is working on.
+  const int limit = std::min(64, std::max(RecordCacheCapacity, 1) / 4);
+  if (limit < 2) return;
+  int32_t plan[64];
+  const int planned = std::min(context->PlanRecordPrefetch(recordNumber, plan, limit), limit);
+  std::vector<int32_t> wanted;
+  for (int i = 0; i < planned; ++i) {
+    const int32_t n = plan[i];
+    if (n < 1 || n >= Header.NextRecordNumber || (n >= first && n < first + count) || cache_.Peek(n) != nullptr)
+      continue;
+    wanted.push_back(n);
+  }
+  if (wanted.empty()) return;
+  std::sort(wanted.begin(), wanted.end());
+  wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
+  const size_t size = static_cast<size_t>(RecordSize());
+  std::vector<uint8_t> buffer;
+  try {
+    for (size_t i = 0; i < wanted.size();) {
+      size_t j = i + 1;
+      while (j < wanted.size() && wanted[j] == wanted[j - 1] + 1) ++j;
+      const int run = static_cast<int>(j - i);
+      buffer.resize(static_cast<size_t>(run) * size);
+      const size_t got = ReadAt(SlotPosition(wanted[i]), buffer.data(), buffer.size(), true);
+      const int complete = static_cast<int>(got / size);
+      for (int k = 0; k < complete; ++k) {
+        const int32_t number = wanted[i] + k;
+        if (cache_.Peek(number) != nullptr) continue;
+        if (PlaceSlot(number, buffer.data() + static_cast<size_t>(k) * size, false) == nullptr) return;
+      }
+      i = j;
+    }
+  } catch (...) {
+    // Read-ahead is a guess: a failure here is left to the read that needs the slot.
+  }
+}
+
+TRecord* TDataFile::PlaceSlot(int32_t number, uint8_t* image, bool mayWriteBack) {
+  const size_t size = static_cast<size_t>(RecordSize());
+  if (Table().IsEncrypted()) ScrambleData(image, size);
+  // An active slot always links to itself, whatever the file holds.
+  if (image[kSlotDeletedOffset] == 0) PutI32(image + kSlotLinkOffset, number);
+  TRecord* record = cache_.Peek(number);
+  if (record != nullptr) {
+    // A holder with changes or a user keeps what it has.
+    if (!record->Modified && record->InUse == 0) std::memcpy(record->Data(), image, size);
+    return record;
+  }
+  record = TakeHolder(number, mayWriteBack);
+  if (record != nullptr) std::memcpy(record->Data(), image, size);
   return record;
 }
 
@@ -121,21 +181,8 @@ void TDataFile::ReadRun(int32_t wanted, int32_t first, int count) {
     if (!acceptable) RaiseEngineError(ec::ReadError, Table().TableName());
   }
 
-  const bool encrypted = Table().IsEncrypted();
   auto place = [&](int32_t number, bool mayWriteBack) -> TRecord* {
-    uint8_t* image = buffer.data() + static_cast<size_t>(number - first) * size;
-    if (encrypted) ScrambleData(image, size);
-    // An active slot always links to itself, whatever the file holds.
-    if (image[kSlotDeletedOffset] == 0) PutI32(image + kSlotLinkOffset, number);
-    TRecord* record = cache_.Peek(number);
-    if (record != nullptr) {
-      // A holder with changes or a user keeps what it has.
-      if (!record->Modified && record->InUse == 0) std::memcpy(record->Data(), image, size);
-      return record;
-    }
-    record = TakeHolder(number, mayWriteBack);
-    if (record != nullptr) std::memcpy(record->Data(), image, size);
-    return record;
+    return PlaceSlot(number, buffer.data() + static_cast<size_t>(number - first) * size, mayWriteBack);
   };
 
   // The slot asked for is placed first and held while the rest of the run is

@@ -29,6 +29,25 @@ class TReadContext {
   }
   // True while the cursor walks backwards (a run then ends at the record).
   virtual bool ReadingBackward() const { return false; }
+
+  // Scattered read-ahead while the cursor walks an index record by record:
+  // the record numbers it will visit after first (which it is reading now),
+  // wherever they lie; up to max into out, answering how many. 0: none.
+  // The cache reads those it lacks under the same read lock as the miss.
+  virtual int PlanRecordPrefetch(int32_t first, int32_t* out, int max) {
+    (void)first;
+    (void)out;
+    (void)max;
+    return 0;
+  }
+  // The same for BLOBs: the first blocks of the BLOBs of the records the
+  // cursor will visit next (those whose record is cached), when a BLOB of
+  // the current record had to be read from the file.
+  virtual int PlanBlockPrefetch(int32_t* out, int max) {
+    (void)out;
+    (void)max;
+    return 0;
+  }
 };
 
 }  // namespace tessel

@@ -58,8 +58,26 @@ TCursorFrame::TCursorFrame(TDataCursor& cursor, bool lockRead, bool detect) : cu
     if (lockRead || cursor.Session().StrictChangeDetection) {
       cursor.SyncRead();
     } else if (detect && cursor.CountersChanged()) {
-      // Another cursor of this program wrote to the shared table.
-      cursor.ChangeSeen();
+      // Another cursor of this program wrote to the shared table. Catching
+      // up may read pages that another user changed as well: the fetch gives
+      // up holding the read lock, so the next pass sees a stable table.
+      const std::vector<uint8_t> bookmark = cursor.Bookmark();
+      const bool bof = cursor.bof_;
+      const bool eof = cursor.eof_;
+      for (int attempt = 0;; ++attempt) {
+        try {
+          cursor.Reposition();
+          cursor.GotoBookmarkInternal(bookmark, true);
+          break;
+        } catch (const ETableChanged&) {
+          if (attempt >= kMaxRestarts) throw;
+        } catch (const TCursorRestart&) {
+          if (attempt >= kMaxRestarts) RaiseEngineError(ec::RecordBuffersCorrupt, cursor.TableName());
+        }
+        cursor.changePending_ = false;
+        cursor.bof_ = bof;
+        cursor.eof_ = eof;
+      }
     }
   } catch (...) {
     --cursor.frameDepth_;

@@ -38,14 +38,28 @@ void TBlobBuffer::Load() {
   TBlobFile& file = table_.Blob();
   const std::string& name = file.ErrorName();
   const int capacity = file.DataCapacity();
+  // Set once a fetch saw another user's change. The pass that follows runs
+  // under the read lock the fetch took, on a stable file: a chain that then
+  // does not belong to the value (a block of another owner, a link into the
+  // free chain, an early end) means the row was read before another user
+  // changed or deleted the record, not that the file is corrupt.
+  bool changed = false;
+  auto recordChanged = [&] {
+    data_.clear();
+    RaiseEngineError(ec::RecordChanged, name);
+  };
   for (;;) {
     data_.clear();
     if (firstBlock_ == 0) break;
     if (!file.IsBlockPosition(firstBlock_)) RaiseEngineError(ec::BlobBuffersCorrupt, name);
     TBlock* block = file.GetBlock(firstBlock_, cursor_);
-    if (block == nullptr) continue;  // another user changed the file: start over
+    if (block == nullptr) {  // another user changed the file: start over
+      changed = true;
+      continue;
+    }
     if (block->Owner != blobId_ || block->TotalLength < 0) {
       file.ReleaseBlock(block);
+      if (changed) recordChanged();
       RaiseEngineError(ec::BlobBuffersCorrupt, name);
     }
     const int64_t size = block->TotalLength;
@@ -71,17 +85,26 @@ void TBlobBuffer::Load() {
       file.ReleaseBlock(block);
       block = nullptr;
       if (read == size || next == 0) break;
-      if (!file.IsBlockPosition(next) || !visited.insert(next).second)
+      if (!file.IsBlockPosition(next) || !visited.insert(next).second) {
+        if (changed) recordChanged();
         RaiseEngineError(ec::BlobBuffersCorrupt, name);
+      }
       block = file.GetBlock(next, cursor_, BlocksFor(size - read, capacity), true);
       if (block == nullptr) {
         restart = true;
+        changed = true;
         break;
+      }
+      if (changed && block->Owner != blobId_) {
+        file.ReleaseBlock(block);
+        block = nullptr;
+        recordChanged();
       }
     }
     if (block != nullptr) file.ReleaseBlock(block);
     if (restart) continue;
     if (read != size) {
+      if (changed) recordChanged();
       data_.clear();
       RaiseEngineError(ec::EndOfBlob, name);
     }

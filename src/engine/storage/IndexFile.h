@@ -124,6 +124,8 @@ class TIndexFile : public TFileHandler, public TPageStore {
   // The right link of the free page at position (cached or read), for
   // counting a free chain without caching it.
   int32_t PeekRight(int index, int32_t position);
+  // Whether the page at position is in the file or held by a cache.
+  bool PageInFileOrCache(int32_t position);
   void WritePageRun(const std::vector<TPageHolder*>& run);
 
   TDataTable& table_;

@@ -125,6 +125,11 @@ TPage* TIndexFile::AllocatePage(int index) {
     if (int64_t{position} + kPageSize >= kIndexFileLimit) {
       RaiseEngineError(ec::TableFull, table_.TableName());
     }
+    // The page below the end of file is in the file, or is a new page in the
+    // cache that is not written yet. A damaged header whose end of file lies
+    // beyond both would make the file grow up to it with the next write-back
+    // (for an in-memory table, a buffer that large).
+    if (position > kPageSize && !PageInFileOrCache(position - kPageSize)) Corrupt();
     // A page beyond the old end of file exists only in the cache until it is
     // written back. A holder left there from an earlier use is stale.
     for (TPageCache& cache : pageCaches_)
@@ -168,6 +173,12 @@ int32_t TIndexFile::PeekRight(int index, int32_t position) {
   ReadAt(position, image, sizeof image);
   if (table_.IsEncrypted()) ScrambleData(image, sizeof image);
   return GetI32(image + 7);
+}
+
+bool TIndexFile::PageInFileOrCache(int32_t position) {
+  for (const TPageCache& cache : pageCaches_)
+    if (cache.Peek(position) != nullptr) return true;
+  return int64_t{position} + kPageSize <= FileLength();
 }
 
 bool TIndexFile::CanAllocate(int index, int count) {

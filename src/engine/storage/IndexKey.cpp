@@ -16,6 +16,8 @@ namespace tessel {
 
 namespace {
 
+constexpr uint16_t kSystemKeyLength = 5;
+
 int Sign(int c) { return c < 0 ? -1 : (c > 0 ? 1 : 0); }
 
 int CompareBytes(const uint8_t* a, const uint8_t* b, size_t n) {
@@ -62,6 +64,14 @@ void EncodeKeyInt64(int64_t value, uint8_t* out) {
 TKeyContext::TKeyContext(const TIndexDesc& desc, int slot, const std::vector<TFieldDesc>& fields,
                          const TTableLocale* locale, std::string tableName)
     : desc_(desc), slot_(slot), locale_(locale), tableName_(std::move(tableName)) {
+  // A key length that no index can have (a damaged index header) would make
+  // keys that neither the key buffers nor the pages can hold. An empty
+  // primary slot (no fields, no key) is no index and is let through.
+  const bool unused = slot_ == 0 && desc_.FieldCount == 0 && desc_.KeyLength == 0;
+  const bool badLength = slot_ == kSysDeletedSlot
+                             ? desc_.KeyLength != kSystemKeyLength
+                             : desc_.KeyLength == 0 || desc_.KeyLength > kMaxKeyLength + 4;
+  if (!unused && badLength) RaiseEngineError(ec::HeaderCorrupt, tableName_);
   if (slot_ == kSysDeletedSlot) return;
   const int count = std::min<int>(desc_.FieldCount, kMaxIndexFields);
   for (int i = 0; i < count; ++i) {
@@ -154,6 +164,7 @@ void TKeyContext::EncodeField(const KeyField& part, const uint8_t* row, uint8_t*
 
 void TKeyContext::BuildKey(const uint8_t* row, uint8_t* key) const {
   const size_t length = desc_.KeyLength;
+  if (length == 0) return;  // a damaged descriptor: there is no key to build
   std::memset(key, 0, length);
   if (slot_ == kSysDeletedSlot) {
     if (length >= 5) BuildSystemKey(row, key);

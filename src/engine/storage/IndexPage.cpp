@@ -5,6 +5,7 @@
 
 #include "engine/components/TesselError.h"
 #include "engine/storage/Bytes.h"
+#include "engine/storage/DataFile.h"
 #include "engine/storage/IndexKey.h"
 #include "engine/storage/Scramble.h"
 
@@ -17,6 +18,10 @@ constexpr int kValueAt = 0;
 constexpr int kSubCountAt = 4;
 constexpr int kLeadAt = 8;
 constexpr int kTrailAt = 10;
+
+// Ordinal counts gathered on a descent stay below this (far above any count
+// a sound tree can hold).
+constexpr int64_t kMaxOrdinalSum = INT32_MAX / 2;
 
 int TrailingZeros(const uint8_t* begin, int length) {
   int n = 0;
@@ -75,9 +80,10 @@ void TPage::SetLeadTrail(int i, int lead, int trail) {
 
 int32_t TPage::SubtreeTotal() const {
   if (IsLeaf()) return count_;
-  int32_t total = 0;
+  // Counted wide: the counts of a damaged page must not overflow the sum.
+  int64_t total = 0;
   for (int i = 1; i <= count_; ++i) total += SubCount(i);
-  return total;
+  return static_cast<int32_t>(std::clamp<int64_t>(total, INT32_MIN, INT32_MAX));
 }
 
 void TPage::InsertEntry(int at, const uint8_t* key, int32_t value, int32_t subCount) {
@@ -191,11 +197,15 @@ int TPage::Search(const TKeyContext& ctx, const uint8_t* key, TPageSearch kind, 
   Current = position;
   if (equal != nullptr) *equal = found != 0;
   if (before != nullptr) {
+    // Counted wide and kept far below the int32 limit, so that the ordinals
+    // built on a damaged tree's counts cannot overflow.
+    int64_t sum = *before;
     if (IsLeaf()) {
-      *before += std::max(position - 1, 0);
+      sum += std::max(position - 1, 0);
     } else {
-      for (int i = 1; i < position; ++i) *before += SubCount(i);
+      for (int i = 1; i < position; ++i) sum += SubCount(i);
     }
+    *before = static_cast<int32_t>(std::clamp<int64_t>(sum, 0, kMaxOrdinalSum));
   }
   return position;
 }
@@ -227,11 +237,22 @@ bool TPage::Decode(const uint8_t* source, bool encrypted, bool decodeEntries) {
     if (count * stored > kPageEntryBytes) return false;
     entries_.assign(static_cast<size_t>(count) * SlotSize(), 0);
     count_ = count;
+    int64_t total = 0;
     for (int i = 1; i <= count; ++i) {
       const uint8_t* p = area + (i - 1) * stored;
       std::memcpy(Slot(i), p, KeyLength);
       SetValue(i, GetI32(p + KeyLength));
-      if (!IsLeaf()) SetSubCount(i, GetI32(p + KeyLength + 4));
+      if (!IsLeaf()) {
+        const int32_t sub = GetI32(p + KeyLength + 4);
+        SetSubCount(i, sub);
+        total += sub;
+        // A subtree holds at most one entry per record slot.
+        if (sub < 0 || total > kMaxRecordNumber) {
+          entries_.clear();
+          count_ = 0;
+          return false;
+        }
+      }
     }
     return true;
   }

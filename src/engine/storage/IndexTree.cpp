@@ -434,13 +434,25 @@ TTreePosition TIndexTree::AtOrdinal(int32_t ordinal) {
   return {page->Position, remaining, ordinal};
 }
 
+// Two leaves met one after the other along the leaf chain must link to
+// each other and begin with rising keys. A damaged chain fails here instead
+// of leading a walk round in a circle: along a chain whose first keys rise,
+// no page comes twice.
+void TIndexTree::CheckNeighbours(const TPage& left, const TPage& right) const {
+  if (left.Count() == 0 || right.Count() == 0 || !left.IsLeaf() || !right.IsLeaf() ||
+      left.Right != right.Position || right.Left != left.Position ||
+      ctx_.CompareKeys(left.Key(1), right.Key(1)) >= 0) {
+    Corrupt();
+  }
+}
+
 TTreePosition TIndexTree::Next(const TTreePosition& at) {
   if (!at.Valid()) return {};
   TPageRef page = Fetch(at.Page);
   if (at.Entry < page->Count()) return {at.Page, at.Entry + 1, at.Ordinal + 1};
   if (page->Right == 0) return {0, 0, at.Ordinal + 1};
   TPageRef right = Fetch(page->Right);
-  if (right->Count() == 0) Corrupt();
+  CheckNeighbours(*page, *right);
   return {right->Position, 1, at.Ordinal + 1};
 }
 
@@ -450,7 +462,7 @@ TTreePosition TIndexTree::Prior(const TTreePosition& at) {
   TPageRef page = Fetch(at.Page);
   if (page->Left == 0) return {0, 0, 0};
   TPageRef left = Fetch(page->Left);
-  if (left->Count() == 0) Corrupt();
+  CheckNeighbours(*left, *page);
   return {left->Position, left->Count(), at.Ordinal - 1};
 }
 

@@ -161,6 +161,7 @@ class TIndexTree {
   void Rebalance(TPath& path, size_t level);
   void CollapseRoot(TPage& root);
   void Unlink(const TPage& page);
+  void CheckNeighbours(const TPage& left, const TPage& right) const;
   void Free(TPage& page) { store_.FreePage(ctx_.Slot(), &page); }
 
   TPageStore& store_;

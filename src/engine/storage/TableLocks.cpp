@@ -1,6 +1,7 @@
 // The multi-user protocol of a table: read, write, record and all-records
 // locks at fixed byte positions of the table's files, and change detection
 // through the change counters at the start of each file.
+#include <pthread.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -29,20 +30,26 @@ constexpr int32_t kMaxLockableRecord = 100000001;
 std::atomic<int> gLockRetries{TDataTable::kLockRetries};
 std::atomic<uint32_t> gLockRetryWait{TDataTable::kLockRetryWait};
 
+// Cleared in a forked child, which must not repeat its parent's draws. A
+// fork handler rather than a getpid() per draw: every read lock draws.
+std::atomic<bool> gReaderGeneratorSeeded{false};
+void ForgetReaderSeed() { gReaderGeneratorSeeded.store(false, std::memory_order_relaxed); }
+
 // A uniform draw from 1 to 65534. The generator is seeded once per process
-// (again in a forked child, which would otherwise repeat its parent's draws).
+// (again in a forked child).
 int DrawReaderNumber() {
   static std::mutex mutex;
   static std::mt19937 generator;
-  static pid_t seededFor = 0;
+  static std::once_flag forkHandler;
+  std::call_once(forkHandler, [] { ::pthread_atfork(nullptr, nullptr, &ForgetReaderSeed); });
   std::lock_guard guard(mutex);
-  const pid_t pid = ::getpid();
-  if (pid != seededFor) {
+  if (!gReaderGeneratorSeeded.load(std::memory_order_relaxed)) {
+    const pid_t pid = ::getpid();
     std::random_device device;
     std::seed_seq seed{device(), device(), static_cast<unsigned>(pid),
                        static_cast<unsigned>(platform::TickCount())};
     generator.seed(seed);
-    seededFor = pid;
+    gReaderGeneratorSeeded.store(true, std::memory_order_relaxed);
   }
   return std::uniform_int_distribution<int>(1, kReaderNumbers)(generator);
 }

@@ -86,22 +86,16 @@ struct Totals {
   int RebuiltTrials = 0;
   int UnreadableBefore = 0;  // damaged tables that could not be read through before the repair
   std::map<std::string, int> Gaps;
-  // Tables whose data file was longer than its header counts, checked again
-  // on a copy cut to the counted length.
-  int Trimmed = 0;
-  int TrimmedSound = 0;   // repaired to a sound table with the committed contents
-  int TrimmedLost = 0;    // committed records missing there
-  int TrimmedStaleId = 0;  // with a record identifier above the header's
 };
 
-// What a kill can leave that the repair does not put right yet: a data file
-// longer than its header counts (the slot of an insert whose header write
-// never came: no table open, the repair's included, gets past the length
-// check), and a slot whose record identifier the header does not know (the
-// next insert hands it out again, and two records then share the keys of
-// "Sys Deleted" and the order of equal keys elsewhere). Empty when neither.
+// What a kill can leave that the repair does not put right: a table that
+// does not open even for the repair, and a slot whose record identifier the
+// header does not know after the repair (the next insert would hand it out
+// again, and two records would then share the keys of "Sys Deleted" and the
+// order of equal keys elsewhere). Empty when neither.
 std::string KnownGap(const json& r) {
-  if (r.value("open", 0) != 0 && r.contains("diagnosis") && r["diagnosis"].contains("slots")) {
+  if (r.value("open", 0) != 0 && r.contains("repairError") && r.contains("diagnosis") &&
+      r["diagnosis"].contains("slots")) {
     const json& d = r["diagnosis"];
     const int64_t slots = d["slots"].get<int64_t>();
     const int64_t counted = d["counted"].get<int64_t>();
@@ -175,16 +169,6 @@ std::vector<std::string> Account(const WriterReport& writer, const json& r, bool
   if (r.contains("verifyAfter") && r["verifyAfter"]["total"].get<int>() > 0) fail("damage after the repair");
   if (r.contains("writeVerify") && r["writeVerify"]["total"].get<int>() > 0 && gap.empty())
     fail("damage after writing on");
-  if (r.contains("trimmed")) {
-    const json& c = r["trimmed"];
-    ++t.Trimmed;
-    if (!c.contains("error") && c["repair"]["sound"].get<bool>() && c["after"]["problems"].get<int>() == 0)
-      ++t.TrimmedSound;
-    if (c.contains("after")) t.TrimmedLost += c["after"]["missing"].get<int>();
-    if (c.contains("identifiers") &&
-        c["identifiers"]["highest"].get<int64_t>() > c["identifiers"]["last"].get<int64_t>())
-      ++t.TrimmedStaleId;
-  }
   if (r.contains("after")) {
     const json& a = r["after"];
     const int missing = a["missing"].get<int>();
@@ -229,16 +213,6 @@ void PrintTrial(int trial, const TrialSetup& setup, const WriterReport& w, const
       if (!r.contains(part)) continue;
       for (const auto& line : r[part]["details"])
         std::cout << "    " << part << ": " << line.get<std::string>() << "\n";
-    }
-  }
-  if (r.contains("trimmed")) {
-    const json& c = r["trimmed"];
-    if (c.contains("error")) {
-      std::cout << "    cut to its counted length: " << ErrorLine(c["error"]) << "\n";
-    } else {
-      std::cout << "    cut to its counted length: " << c["verify"]["total"] << " findings, repair "
-                << (c["repair"]["sound"].get<bool>() ? "sound" : "left damage") << ", contents "
-                << c["after"]["problems"] << " problems (" << c["after"]["missing"] << " missing)\n";
     }
   }
   const std::string gap = KnownGap(r);
@@ -326,10 +300,6 @@ int Run(Settings s) {
   if (totals.Gaps.empty()) std::cout << " none";
   std::cout << "\n";
   for (const auto& [gap, n] : totals.Gaps) std::cout << "  " << gap << ": " << n << "\n";
-  if (totals.Trimmed > 0)
-    std::cout << "  longer data files cut to their counted length (on a copy): " << totals.TrimmedSound << " of "
-              << totals.Trimmed << " then repaired sound with the committed contents; " << totals.TrimmedLost
-              << " committed records missing; " << totals.TrimmedStaleId << " with the identifier gap\n";
   std::cout << "failed trials: " << failedTrials << "\n";
   for (const auto& [failure, n] : totals.Failures) std::cout << "  " << failure << ": " << n << "\n";
   const bool pass = failedTrials == 0;

@@ -12,7 +12,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <filesystem>
 #include <iostream>
 #include <map>
 #include <random>
@@ -252,35 +251,6 @@ void WriteAfterRepair(const std::string& path) {
   conn.Close();
 }
 
-json CheckTrimmedCopy(const std::string& dir, int64_t counted, const std::vector<Commit>& commits,
-                      const std::optional<Commit>& inFlight) {
-  namespace fs = std::filesystem;
-  const std::string copy = dir.substr(0, dir.size() - 1) + "-trimmed/";
-  json t;
-  try {
-    fs::remove_all(copy);
-    fs::create_directories(copy);
-    for (const auto& entry : fs::directory_iterator(dir)) fs::copy_file(entry.path(), copy / entry.path().filename());
-    {
-      tessel::TDataTable table(copy, kCrashTableName);
-      table.OpenFiles();
-      const int64_t length = table.Data().DataStart() + counted * table.Data().RecordSize();
-      const std::string name = table.DataFileName();
-      table.CloseFiles(false);
-      fs::resize_file(name, static_cast<uintmax_t>(length));
-    }
-    t["verify"] = Verify(copy, false);
-    t["repair"] = Verify(copy, true);
-    t["identifiers"] = RecordIdentifiers(copy);
-    t["after"] = CompareContents(copy + kCrashTableName, commits, inFlight);
-  } catch (...) {
-    t["error"] = ErrorJson(std::current_exception());
-  }
-  std::error_code ignored;
-  fs::remove_all(copy, ignored);
-  return t;
-}
-
 }  // namespace
 
 namespace {
@@ -442,11 +412,6 @@ json CheckDamagedTable(const std::string& dir, const std::vector<Commit>& commit
   } catch (...) {
     r["writeError"] = ErrorJson(std::current_exception());
   }
-  // 6. A data file longer than its header counts: what a repair that cut
-  // the uncounted bytes off would find, on a copy.
-  if (r.contains("diagnosis") && r["diagnosis"].contains("slots") &&
-      r["diagnosis"]["slots"].get<int64_t>() >= r["diagnosis"]["counted"].get<int64_t>())
-    r["trimmed"] = CheckTrimmedCopy(dir, r["diagnosis"]["counted"].get<int64_t>(), commits, inFlight);
   return r;
 }
 

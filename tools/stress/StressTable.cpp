@@ -200,7 +200,7 @@ VerifyAccess::VerifyAccess(const std::string& dir, const std::string& name, bool
   table_->OpenFiles();
   open_ = true;
   try {
-    table_->ValidateHeaders();
+    table_->ValidateHeaders(true);
     // A re-created index file is put right only with the table to itself.
     if (exclusive && table_->IndexFileRecreated()) table_->RepairRecreatedIndex();
   } catch (...) {

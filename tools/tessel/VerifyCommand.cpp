@@ -16,7 +16,9 @@ const char* const kVerifyCommandFooter =
     "Exit code 0 when the table is sound (with --repair: when nothing is left after the repair),\n"
     "3 when it is damaged, 1 when it cannot be opened or checked.\n"
     "\n"
-    "--repair cuts broken free chains of record slots, index pages and BLOB blocks before the damage,\n"
+    "--repair cuts the data file to the record slots its header counts (the slot of an insert that\n"
+    "never completed), raises the header's last record and BLOB identifiers to the highest in use,\n"
+    "cuts broken free chains of record slots, index pages and BLOB blocks before the damage,\n"
     "clears BLOB fields whose first block is lost and shortens BLOB values whose chain ends early,\n"
     "sets the active record count and the end-of-file positions right, and rebuilds every damaged\n"
     "index tree from the records.\n"
@@ -29,6 +31,7 @@ const char* const kVerifyCommandFooter =
 int VerifyTableCommand(const std::string& table, bool repair, const std::optional<std::string>& password) {
   OpenOptions options;
   options.Exclusive = repair;
+  options.AllowUncountedSlots = true;
   options.Password = password;
   OpenedTable opened(table, options);
 

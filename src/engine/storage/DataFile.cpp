@@ -102,7 +102,7 @@ void TDataFile::WriteFieldDescs() {
   DescsModified = false;
 }
 
-void TDataFile::ValidateHeader() {
+void TDataFile::ValidateHeader(bool allowUncountedSlots) {
   const std::string& name = table_.TableName();
   if (Header.Version != kFormatVersion) RaiseEngineError(ec::WrongVersion, name);
   if (Header.LanguageId != 0 && !TTableLocale::IsInstalled(Header.LanguageId, Header.SortId))
@@ -131,6 +131,9 @@ void TDataFile::ValidateHeader() {
   const int64_t recordSize = Header.RecordSize;  // at least 9 here
   // A file shorter than its header and descriptors is corrupt as well.
   if (length < start) RaiseEngineError(ec::HeaderCorrupt, name);
+  if (allowUncountedSlots && Header.NextRecordNumber >= 1 &&
+      length >= start + int64_t{Header.NextRecordNumber - 1} * recordSize)
+    return;
   if ((length - start) % recordSize != 0 || (length - start) / recordSize + 1 != Header.NextRecordNumber)
     RaiseEngineError(ec::HeaderCorrupt, name);
 }

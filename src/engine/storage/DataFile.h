@@ -52,7 +52,9 @@ class TDataFile : public TFileHandler {
   void ReadFieldDescs();
   void WriteFieldDescs();
   // The checks the first opening cursor makes (version, offsets, sizes, length).
-  void ValidateHeader();
+  // allowUncountedSlots lets a file longer than its header counts pass
+  // (for the structure check, which reports and can cut the excess).
+  void ValidateHeader(bool allowUncountedSlots = false);
   int32_t NextAutoIncValue();
   int32_t NextBlobId();
   int64_t DataStart() const { return kDataHeaderSize + int64_t{kFieldDescSize} * Header.FieldCount; }
@@ -102,6 +104,9 @@ class TDataFile : public TFileHandler {
   void FreeSlot(TRecord* record);
   void InitImage(TRecord* record, bool newIdentifier);
   int32_t PhysicalRecordCount() const { return Header.NextRecordNumber - 1; }
+  // Bytes of the file beyond the slots the header counts (negative when
+  // the file is shorter).
+  int64_t UncountedBytes() { return FileLength() - SlotPosition(Header.NextRecordNumber); }
   // Writes every modified holder that is not in use, in runs of consecutive
   // record numbers, one write call per run, and clears their modified flags.
   // A failed write leaves the holders of that run and later ones modified.

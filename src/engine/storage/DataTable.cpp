@@ -185,8 +185,8 @@ void TDataTable::RenameFiles(const std::string& newName) {
   blob_.SetErrorName(tableName_);
 }
 
-void TDataTable::ValidateHeaders() {
-  data_.ValidateHeader();
+void TDataTable::ValidateHeaders(bool allowUncountedSlots) {
+  data_.ValidateHeader(allowUncountedSlots);
   if (index_.Header.Version != kFormatVersion) RaiseEngineError(ec::WrongVersion, tableName_);
   if (data_.Header.BlobFieldCount != 0 && blob_.IsOpen() && blob_.Header.Version != kFormatVersion)
     RaiseEngineError(ec::WrongVersion, tableName_);

@@ -73,6 +73,22 @@ class TReadLockScope {
   bool taken_ = false;
 };
 
+// The highest identifier met that lies above the last one the data header
+// handed out. Identifiers wrap at 2147483647, so only those a little above
+// it count (far above is older than the wrap).
+struct TIssuedAbove {
+  explicit TIssuedAbove(int32_t last) : Last(last) {}
+  void See(int32_t id, int32_t record) {
+    const int64_t ahead = int64_t{id} - Last;
+    if (ahead <= 0 || ahead > (int64_t{1} << 30) || id <= Highest) return;
+    Highest = id;
+    Record = record;
+  }
+  int32_t Last;
+  int32_t Highest = 0;
+  int32_t Record = 0;
+};
+
 // One index as the check sees it, and what it found there before any fix.
 struct TIndexState {
   int Slot = 0;
@@ -155,6 +171,18 @@ class TVerifier {
   // ---------------------------------------------------------------- files
 
   void CheckFiles() {
+    // Slots beyond those the header counts: an insert whose slot reached the
+    // file but whose header did not. The insert never returned, so the
+    // bytes hold nothing anyone was told is stored; cutting them lets the
+    // table open again.
+    const int64_t uncounted = data_.UncountedBytes();
+    if (uncounted > 0) {
+      Report(TVerifyArea::Files, -1, 0, fix_,
+             "Data file holds " + std::to_string(uncounted) + " bytes beyond the " +
+                 std::to_string(data_.PhysicalRecordCount()) + " record slots its header counts");
+      if (fix_) data_.WriteAt(data_.SlotPosition(data_.Header.NextRecordNumber), nullptr, 0);
+    }
+
     const int64_t indexLength = index_.FileLength();
     const int64_t indexEnd =
         std::max<int64_t>(kPageSize, (indexLength + kPageSize - 1) / kPageSize * kPageSize);
@@ -285,9 +313,12 @@ class TVerifier {
     const int32_t count = data_.PhysicalRecordCount();
     if (!afterRepair_) summary_.RecordSlots = count;
     int32_t active = 0;
+    TIssuedAbove recordIds(data_.Header.LastAutoIncValue);
+    TIssuedAbove blobIds(data_.Header.LastBlobId);
     for (int32_t r = 1; r <= count; ++r) {
       THeldRecord record(data_, r);
       uint8_t* image = record->Data();
+      recordIds.See(GetI32(image + kSlotRecordIdOffset), r);
       const uint8_t flag = image[kSlotDeletedOffset];
       if (flag > 1) {
         Report(TVerifyArea::Records, -1, r, fix_,
@@ -300,13 +331,31 @@ class TVerifier {
       if (record->IsDeleted()) continue;
       ++active;
       for (const TFieldDesc* field : blobFields) {
+        const uint8_t* area = image + field->RecordOffset;
+        if (GetI32(area + kBlobPositionOffset) > 0) blobIds.See(GetI32(area + kBlobIdentifierOffset), r);
         if (CheckBlobValue(*chains, r, image + field->RecordOffset)) record->Modified = true;
       }
     }
+    CheckIssued(recordIds, "record identifier", data_.Header.LastAutoIncValue);
+    CheckIssued(blobIds, "BLOB identifier", data_.Header.LastBlobId);
     activeRecords_ = active;
     if (!afterRepair_) summary_.ActiveRecords = active;
     if (chains) usedBlocks_ = chains->UsedBlocks();
     scanComplete_ = true;
+  }
+
+  // The data header hands out record and BLOB identifiers from its last
+  // ones; a slot carrying a newer one means the header write of its insert
+  // never happened, and the next insert would hand the same one out again.
+  void CheckIssued(const TIssuedAbove& found, const std::string& what, int32_t& last) {
+    if (found.Highest == 0) return;
+    Report(TVerifyArea::Records, -1, found.Record, fix_,
+           "Last " + what + " is " + std::to_string(last) + " in the data header, " + Rec(found.Record) +
+               " carries " + std::to_string(found.Highest));
+    if (fix_) {
+      last = found.Highest;
+      data_.HeaderModified = true;
+    }
   }
 
   // One BLOB field of an active record; answers true when fixing changed

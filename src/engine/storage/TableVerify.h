@@ -12,7 +12,9 @@
 // index's chain of free pages. Walks are bounded and positions range-checked,
 // so a damaged file gives findings, never a hang or a crash.
 //
-// Repair (exclusive use) fixes what can be fixed in place: broken chains are
+// Repair (exclusive use) fixes what can be fixed in place: a data file
+// longer than its header counts is cut to the counted slots, last record
+// and BLOB identifiers below ones in use are raised, broken chains are
 // cut before the damage (the blocks, slots or pages behind the cut are no
 // longer reused), BLOB fields whose first block is lost are cleared, chains
 // that end early get the length they hold, a wrong active record count or

@@ -3,6 +3,7 @@
 // current record).
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -33,15 +34,16 @@ class TStream {
   int64_t Position() { return Seek(0, soCurrent); }
   void SetPosition(int64_t position) { Seek(position, soBeginning); }
 
-  // The bytes from the position to the end.
+  // The bytes from the position to the end, read in one call of the length
+  // the stream's size leaves, so that a stream which reports reading past
+  // its end as an error never runs into it.
   std::string ReadToEnd() {
-    std::string result;
-    char chunk[4096];
-    while (true) {
-      int64_t n = Read(chunk, sizeof chunk);
-      if (n <= 0) break;
-      result.append(chunk, static_cast<std::size_t>(n));
-    }
+    const int64_t position = Position();
+    const int64_t left = Size() - position;
+    if (left <= 0) return {};
+    std::string result(static_cast<std::size_t>(left), '\0');
+    const int64_t n = Read(result.data(), left);
+    result.resize(static_cast<std::size_t>(std::max<int64_t>(n, 0)));
     return result;
   }
   void WriteString(const std::string& bytes) {

@@ -211,9 +211,14 @@ int TPage::Search(const TKeyContext& ctx, const uint8_t* key, TPageSearch kind, 
 }
 
 bool TPage::Decode(const uint8_t* source, bool encrypted, bool decodeEntries) {
-  uint8_t image[kPageSize];
-  std::memcpy(image, source, kPageSize);
-  if (encrypted) ScrambleData(image, kPageSize);
+  // Only a scrambled page needs a copy to be deciphered in.
+  uint8_t deciphered[kPageSize];
+  const uint8_t* image = source;
+  if (encrypted) {
+    std::memcpy(deciphered, source, kPageSize);
+    ScrambleData(deciphered, kPageSize);
+    image = deciphered;
+  }
 
   entries_.clear();
   count_ = 0;

@@ -65,7 +65,10 @@ void TBlobBuffer::Load() {
     const int64_t size = block->TotalLength;
     // No chain in this file can hold more than its blocks' data areas.
     const int64_t blocksInFile = (int64_t{file.Header.EndOfFile} - kBlobHeaderSize) / file.BlockSize;
-    if (size > blocksInFile * capacity) {
+    // The header's end of file may itself be damaged: a value longer than one
+    // block is held against the blocks that really exist, so that a damaged
+    // length cannot make the load allocate far more than the file holds.
+    if (size > blocksInFile * capacity || (size > capacity && size > file.HeldBlockCount() * capacity)) {
       file.ReleaseBlock(block);
       RaiseEngineError(ec::EndOfBlob, name);
     }

@@ -91,6 +91,26 @@ int TBlobFile::MaxReadAhead() const {
   return std::max<int>(1, static_cast<int>(65535 / std::max<uint32_t>(BlockSize, 1)));
 }
 
+int64_t TBlobFile::HeldBlockCount() {
+  if (BlockSize <= static_cast<uint32_t>(kBlockHeaderSize)) return 0;
+  // New blocks sit at the end of the file, so the highest cached holder
+  // marks how far the cache reaches beyond the file.
+  int64_t end = BlockEndOfFile();
+  if (!sorted_.empty()) end = std::max<int64_t>(end, int64_t{sorted_.back()->Position} + BlockSize);
+  end = std::min<int64_t>(end, Header.EndOfFile);
+  return std::max<int64_t>(0, (end - kBlobHeaderSize) / BlockSize);
+}
+
+int64_t TBlobFile::BlockEndOfFile() {
+  const int64_t body = std::max<int64_t>(0, FileLength() - kBlobHeaderSize);
+  const int64_t size = std::max<uint32_t>(BlockSize, 1);
+  return kBlobHeaderSize + (body + size - 1) / size * size;
+}
+
+bool TBlobFile::BlockInFileOrCache(int32_t position) {
+  return CachedBlock(position) != nullptr || position < BlockEndOfFile();
+}
+
 int TBlobFile::NominalCacheCapacity() const {
   const uint32_t perBlock = std::max<uint32_t>(BlockSize, 1);
   return std::max<int>(1, static_cast<int>(std::min<uint32_t>(131070 / perBlock, 32767)));
@@ -236,6 +256,11 @@ TBlock* TBlobFile::NewBlockAtEnd() {
       (int64_t{position} - kBlobHeaderSize) % BlockSize != 0)
     RaiseCorrupt();
   if (position >= kMaxBlobFilePosition || newEnd > INT32_MAX) RaiseEngineError(ec::TableFull, ErrorName());
+  // The block below the end of file is in the file, or is a new block in the
+  // cache that is not written yet. A damaged header whose end of file lies
+  // beyond both would make the file grow up to it with the next write-back
+  // (for an in-memory table, a buffer that large).
+  if (position > kBlobHeaderSize && !BlockInFileOrCache(position - static_cast<int32_t>(BlockSize))) RaiseCorrupt();
   // A holder left at this position from before the file was cut back is stale.
   if (TBlock* stale = CachedBlock(position)) {
     if (stale->InUse > 0) RaiseCorrupt();

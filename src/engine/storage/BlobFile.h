@@ -53,6 +53,9 @@ class TBlobFile : public TFileHandler {
   bool IsBlockPosition(int64_t position) const;
   // Most blocks one read brings in: 65535 / B (at least 1).
   int MaxReadAhead() const;
+  // Blocks that exist in the file or, new and not written back yet, in the
+  // cache: a damaged header may put its end-of-file position beyond them.
+  int64_t HeldBlockCount();
   // The cache's nominal number of holders: min(131070 / B, 32767).
   int NominalCacheCapacity() const;
   int CacheCapacity() const { return NominalCacheCapacity() + extraCapacity_; }
@@ -100,16 +103,22 @@ class TBlobFile : public TFileHandler {
   // Cuts the cache back to its nominal capacity, giving up the holders with
   // the highest positions (modified or held ones stay).
   void TrimBlocks();
+  // Reads the first blocks of the BLOBs the cursor will read next that are
+  // not cached, one block each; they only take free room. Never raises.
+  // Runs at a miss, under the read lock the miss took.
+  void Prefetch(TReadContext* cursor);
 
  private:
   [[noreturn]] void RaiseCorrupt() const;
+  // The file's length as whole blocks: a last block cut short still counts,
+  // as it does for the structure check's end of file.
+  int64_t BlockEndOfFile();
+  // True for a block that starts in the file or lies in the cache.
+  bool BlockInFileOrCache(int32_t position);
   TBlock* NewBlockAtEnd();
   // Reads count blocks from position on in one read and places them in the
   // cache (the first one is the block asked for).
   void ReadRun(int32_t position, int count);
-  // Reads the first blocks of the BLOBs the cursor will read next that are
-  // not cached, one block each; they only take free room. Never raises.
-  void Prefetch(TReadContext* cursor);
   // A holder for position placed in the cache, room made as needed.
   TBlock* NewHolder(int32_t position);
   // Recycles the least recently used holder that is neither modified nor in

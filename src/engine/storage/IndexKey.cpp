@@ -65,13 +65,20 @@ TKeyContext::TKeyContext(const TIndexDesc& desc, int slot, const std::vector<TFi
                          const TTableLocale* locale, std::string tableName)
     : desc_(desc), slot_(slot), locale_(locale), tableName_(std::move(tableName)) {
   // A key length that no index can have (a damaged index header) would make
-  // keys that neither the key buffers nor the pages can hold. An empty
-  // primary slot (no fields, no key) is no index and is let through.
+  // keys that neither the key buffers nor the pages can hold; the key of a
+  // non-unique index holds its 4-byte record identifier after at least one
+  // byte of key. An empty primary slot (no fields, no key) is no index and
+  // is let through.
   const bool unused = slot_ == 0 && desc_.FieldCount == 0 && desc_.KeyLength == 0;
   const bool badLength = slot_ == kSysDeletedSlot
                              ? desc_.KeyLength != kSystemKeyLength
-                             : desc_.KeyLength == 0 || desc_.KeyLength > kMaxKeyLength + 4;
-  if (!unused && badLength) RaiseEngineError(ec::HeaderCorrupt, tableName_);
+                             : desc_.KeyLength == 0 || desc_.KeyLength > kMaxKeyLength + 4 ||
+                                   (desc_.Unique == 0 && desc_.KeyLength <= 4);
+  // An index of a table without key fields (a damaged index header) has no
+  // key to search by. Contexts made without fields work on raw keys (pages
+  // on their own) and have none.
+  const bool noKeyFields = slot_ != kSysDeletedSlot && desc_.FieldCount == 0 && !fields.empty();
+  if (!unused && (badLength || noKeyFields)) RaiseEngineError(ec::HeaderCorrupt, tableName_);
   if (slot_ == kSysDeletedSlot) return;
   const int count = std::min<int>(desc_.FieldCount, kMaxIndexFields);
   for (int i = 0; i < count; ++i) {

@@ -4,10 +4,19 @@
 // success or an engine error; the sanitizer build turns memory faults into
 // failures. Inputs of faults found but not mended yet wait under
 // fuzz-regressions/unmended/<target>/ and move up once the fault is mended.
+//
+// Each found input runs in a child process, so that a crash fails its test
+// rather than the whole run, and so that the memory the run takes can be
+// measured: a damaged file must not make the engine allocate without bound,
+// and a run that does so would otherwise merely be slow.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -56,6 +65,8 @@ struct TInput {
   fs::path Path;
 };
 
+void PrintTo(const TInput& input, std::ostream* os) { *os << input.Path.filename().string(); }
+
 std::vector<TInput> InputsUnder(const fs::path& root) {
   std::vector<TInput> inputs;
   std::error_code error;
@@ -81,16 +92,51 @@ std::string TestName(const ::testing::TestParamInfo<TInput>& info) {
 
 class FuzzRegression : public ::testing::TestWithParam<TInput> {};
 
-TEST_P(FuzzRegression, EndsInSuccessOrAnEngineError) {
+// The most a run may add to the process's resident memory. The harness's
+// own images and reads stay far below it.
+constexpr int64_t kMaxRunGrowth = int64_t{512} << 20;
+
+// The process's resident memory now.
+int64_t ResidentBytes() {
+  long pages = 0;
+  long resident = 0;
+  if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+    std::fclose(f);
+  }
+  return int64_t{resident} * ::sysconf(_SC_PAGESIZE);
+}
+
+TEST_P(FuzzRegression, EndsInSuccessOrAnEngineErrorWithinBoundedMemory) {
   const TInput& input = GetParam();
   const std::vector<uint8_t> bytes = ReadBytes(input.Path);
   const TRunner run = RunnerFor(input.Target);
   ASSERT_NE(run, nullptr);
-  try {
-    run(bytes.data(), bytes.size());
-  } catch (const TFuzzFinding& f) {
-    FAIL() << input.Path << ": " << f.what();
+  const int64_t before = ResidentBytes();
+  std::fflush(nullptr);
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    int code = 0;
+    try {
+      run(bytes.data(), bytes.size());
+    } catch (const TFuzzFinding& f) {
+      std::fprintf(stderr, "%s: %s\n", input.Path.c_str(), f.what());
+      code = 3;
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "%s: escaped: %s\n", input.Path.c_str(), e.what());
+      code = 4;
+    }
+    std::fflush(nullptr);
+    ::_exit(code);
   }
+  int status = 0;
+  struct rusage usage {};
+  ASSERT_EQ(::wait4(pid, &status, 0, &usage), pid);
+  ASSERT_TRUE(WIFEXITED(status)) << input.Path << ": ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 0) << input.Path << ": a finding (see above)";
+  const int64_t peak = int64_t{usage.ru_maxrss} * 1024;
+  EXPECT_LT(peak - before, kMaxRunGrowth) << input.Path << ": the run grew to " << (peak >> 20) << " MiB";
 }
 
 INSTANTIATE_TEST_SUITE_P(Found, FuzzRegression, ::testing::ValuesIn(InputsUnder(RegressionDir())), TestName);

@@ -256,12 +256,15 @@ int TDataCursor::PlanRecordPrefetch(int32_t first, int32_t* out, int max) {
 
 int TDataCursor::PlanBlockPrefetch(int32_t* out, int max) {
   if (!open_ || table_ == nullptr || max <= 0) return 0;
-  std::vector<int32_t> records(static_cast<size_t>(max));
-  const int count = UpcomingRecords(records.data(), max);
+  // The current record first (its BLOBs are read next), then those after it.
+  int32_t records[65];
+  max = std::min(max, 64);
+  records[0] = physical_;
+  const int count = 1 + UpcomingRecords(records + 1, max);
   const TDataFile& data = table_->Data();
   int n = 0;
   for (int i = 0; i < count && n < max; ++i) {
-    const uint8_t* image = data.PeekRecordImage(records[static_cast<size_t>(i)]);
+    const uint8_t* image = data.PeekRecordImage(records[i]);
     if (image == nullptr || image[kSlotDeletedOffset] != 0) continue;
     for (const TFieldDesc& field : fields_) {
       if (field.Type != ftBlob || n >= max) continue;

@@ -105,7 +105,11 @@ void TDataFile::Prefetch(int32_t recordNumber, TReadContext* context, int32_t fi
     }
   } catch (...) {
     // Read-ahead is a guess: a failure here is left to the read that needs the slot.
+    return;
   }
+  // The BLOBs of those records, under the same read lock: otherwise the
+  // first BLOB read of the walk would take the lock again.
+  if (Table().HasBlobFile()) Table().Blob().Prefetch(context);
 }
 
 TRecord* TDataFile::PlaceSlot(int32_t number, uint8_t* image, bool mayWriteBack) {

@@ -94,13 +94,15 @@ TEST_F(CursorReadAhead, WalkInKeyOrderReadsAheadAndSeesEveryRecordAsStored) {
   // Key order scatters the records over the file: without read-ahead every
   // step and every note would go to the file (and take the read lock).
   EXPECT_LT(forward.stepsThatRead, kSites / 5);
-  EXPECT_LT(forward.notesThatRead, kSites / 5);
+  // The notes of the records a step reads ahead come with them, under the
+  // same read lock: a note read seldom has to go to the file itself.
+  EXPECT_LT(forward.notesThatRead, kSites / 50) << forward.notesThatRead;
 
   const Walk backward = walk(false);
   ASSERT_EQ(backward.seen.size(), expected.size());
   EXPECT_TRUE(std::equal(backward.seen.begin(), backward.seen.end(), expected.rbegin(), same));
   EXPECT_LT(backward.stepsThatRead, kSites / 5);
-  EXPECT_LT(backward.notesThatRead, kSites / 5);
+  EXPECT_LT(backward.notesThatRead, kSites / 50) << backward.notesThatRead;
 }
 
 TEST_F(CursorReadAhead, LookupsAndSingleStepsReadOnlyWhatTheyNeed) {

@@ -186,18 +186,26 @@ void TDataCursor::GotoLast() {
 // ---------------------------------------------------------------------------
 // Record-by-record walking (read-ahead plans)
 
-bool TDataCursor::ContinuesWalk(bool forward) const {
-  if (sequentialSteps_ == 0 || stepForward_ != forward || bof_ || eof_) return false;
-  if (PhysicalOrder()) return physical_ == stepEndPhysical_;
-  return pos_.Page == stepEnd_.Page && pos_.Entry == stepEnd_.Entry && physical_ == stepEndPhysical_;
+bool TDataCursor::AtStepEnd() const {
+  if (physical_ != stepEndPhysical_) return false;
+  return PhysicalOrder() || (pos_.Page == stepEnd_.Page && pos_.Entry == stepEnd_.Entry);
 }
 
-void TDataCursor::NoteStep(bool forward, bool continuing) {
+bool TDataCursor::ContinuesWalk(bool forward) const {
+  return sequentialSteps_ != 0 && stepForward_ == forward && !bof_ && !eof_ && AtStepEnd();
+}
+
+void TDataCursor::ReadStepRecord(bool forward, bool continuing) {
   sequentialSteps_ = continuing ? std::min(sequentialSteps_ + 1, 1 << 20) : 1;
   stepForward_ = forward;
-}
-
-void TDataCursor::NoteStepEnd() {
+  walking_ = true;
+  try {
+    ReadAtPosition();
+  } catch (...) {
+    walking_ = false;
+    throw;
+  }
+  walking_ = false;
   stepEnd_ = pos_;
   stepEndPhysical_ = physical_;
 }
@@ -207,9 +215,7 @@ int TDataCursor::UpcomingRecords(int32_t* out, int max) {
   // 32, then 64 records), so that a single step costs no extra reads.
   if (!open_ || sequentialSteps_ < 2 || Empty() || physical_ <= 0) return 0;
   // Inside a step, or still standing where the last step stopped.
-  if (!walking_ && (physical_ != stepEndPhysical_ || (!PhysicalOrder() && (pos_.Page != stepEnd_.Page ||
-                                                                           pos_.Entry != stepEnd_.Entry))))
-    return 0;
+  if (!walking_ && !AtStepEnd()) return 0;
   max = std::min(max, 8 << std::min(sequentialSteps_ - 2, 3));
   const bool forward = stepForward_;
   int n = 0;
@@ -291,16 +297,7 @@ uint16_t TDataCursor::GetNext(uint8_t* buffer) {
       return CopyOut(ec::EndOfFile, buffer);
     }
     bof_ = eof_ = false;
-    NoteStep(true, continuing);
-    walking_ = true;
-    try {
-      ReadAtPosition();
-    } catch (...) {
-      walking_ = false;
-      throw;
-    }
-    walking_ = false;
-    NoteStepEnd();
+    ReadStepRecord(true, continuing);
     return CopyOut(ec::OK, buffer);
   });
 }
@@ -319,16 +316,7 @@ uint16_t TDataCursor::GetPrior(uint8_t* buffer) {
       return CopyOut(ec::BOF, buffer);
     }
     bof_ = eof_ = false;
-    NoteStep(false, continuing);
-    walking_ = true;
-    try {
-      ReadAtPosition();
-    } catch (...) {
-      walking_ = false;
-      throw;
-    }
-    walking_ = false;
-    NoteStepEnd();
+    ReadStepRecord(false, continuing);
     return CopyOut(ec::OK, buffer);
   });
 }

@@ -288,11 +288,14 @@ class TDataCursor final : public TReadContext {
   void SetEntry(const TTreePosition& p);
   bool EntryValid();
   bool InResult(int32_t recordNumber) const;
-  // Counts a GetNext/GetPrior step: continuing says whether it started where
-  // the previous step stopped, in the same direction.
+  // Whether the cursor stands where the last GetNext/GetPrior step stopped.
+  bool AtStepEnd() const;
+  // Whether a GetNext/GetPrior step starts where the previous one stopped,
+  // in the same direction.
   bool ContinuesWalk(bool forward) const;
-  void NoteStep(bool forward, bool continuing);
-  void NoteStepEnd();
+  // Reads the record a GetNext/GetPrior step arrived at, counting the step
+  // (continuing: see ContinuesWalk) and noting where it stopped.
+  void ReadStepRecord(bool forward, bool continuing);
   // The records after the current one in the direction of travel, while
   // the cursor walks record by record (read-ahead plans).
   int UpcomingRecords(int32_t* out, int max);

@@ -131,8 +131,7 @@ void TDataFile::ValidateHeader(bool allowUncountedSlots) {
   const int64_t recordSize = Header.RecordSize;  // at least 9 here
   // A file shorter than its header and descriptors is corrupt as well.
   if (length < start) RaiseEngineError(ec::HeaderCorrupt, name);
-  if (allowUncountedSlots && Header.NextRecordNumber >= 1 &&
-      length >= start + int64_t{Header.NextRecordNumber - 1} * recordSize)
+  if (allowUncountedSlots && Header.NextRecordNumber >= 1 && length >= SlotPosition(Header.NextRecordNumber))
     return;
   if ((length - start) % recordSize != 0 || (length - start) / recordSize + 1 != Header.NextRecordNumber)
     RaiseEngineError(ec::HeaderCorrupt, name);

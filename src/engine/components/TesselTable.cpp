@@ -294,34 +294,28 @@ void TTesselTable::GotoNearest() {
   DoAfterScroll();
 }
 
-void TTesselTable::AssignKeyValues(const std::vector<Variant>& values) {
-  for (std::size_t i = 0; i < values.size(); ++i) IndexField(static_cast<int>(i))->SetValue(values[i]);
-  SetKeyFieldCountOf(CurrentKeyIndex(), static_cast<int32_t>(values.size()));
-}
-
-bool TTesselTable::FindKey(const std::vector<Variant>& values) {
-  CheckBrowseMode();
-  SetKey();
+void TTesselTable::PostKeyValues(const std::vector<Variant>& values) {
   try {
-    AssignKeyValues(values);
+    for (std::size_t i = 0; i < values.size(); ++i) IndexField(static_cast<int>(i))->SetValue(values[i]);
+    SetKeyFieldCountOf(CurrentKeyIndex(), static_cast<int32_t>(values.size()));
   } catch (...) {
     Cancel();
     throw;
   }
   Post();
+}
+
+bool TTesselTable::FindKey(const std::vector<Variant>& values) {
+  CheckBrowseMode();
+  SetKey();
+  PostKeyValues(values);
   return GotoKey();
 }
 
 void TTesselTable::FindNearest(const std::vector<Variant>& values) {
   CheckBrowseMode();
   SetKey();
-  try {
-    AssignKeyValues(values);
-  } catch (...) {
-    Cancel();
-    throw;
-  }
-  Post();
+  PostKeyValues(values);
   GotoNearest();
 }
 
@@ -382,21 +376,9 @@ void TTesselTable::CancelRange() {
 void TTesselTable::SetRange(const std::vector<Variant>& startValues, const std::vector<Variant>& endValues) {
   CheckBrowseMode();
   SetRangeStart();
-  try {
-    AssignKeyValues(startValues);
-  } catch (...) {
-    Cancel();
-    throw;
-  }
-  Post();
+  PostKeyValues(startValues);
   SetRangeEnd();
-  try {
-    AssignKeyValues(endValues);
-  } catch (...) {
-    Cancel();
-    throw;
-  }
-  Post();
+  PostKeyValues(endValues);
   ApplyRange();
 }
 

@@ -154,7 +154,9 @@ class TTesselTable : public TTesselDBDataSet {
   void ReadIndexDefs(TDataCursor& cursor);
   void SetIndex(const std::string& value, bool fieldsIndex);
   void SwitchToIndex(const std::string& name);
-  void AssignKeyValues(const std::vector<dataset::Variant>& values);
+  // Assigns values to the key fields in the key-editing state just entered
+  // and posts them; a value that does not fit cancels the state.
+  void PostKeyValues(const std::vector<dataset::Variant>& values);
   bool SetCursorRange();
   bool ResetCursorRange();
   void MasterChanged();

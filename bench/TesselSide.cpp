@@ -13,17 +13,6 @@
 namespace bench {
 namespace {
 
-tessel::TFieldDesc Field(uint16_t number, const std::string& name, uint8_t type, uint8_t size = 0,
-                         uint8_t subType = 0) {
-  tessel::TFieldDesc f;
-  f.FieldNumber = number;
-  f.Name = name;
-  f.Type = type;
-  f.SubType = subType;
-  f.DeclaredSize = size;
-  return f;
-}
-
 uint64_t FileSize(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
@@ -32,18 +21,16 @@ uint64_t FileSize(const std::string& path) {
 }  // namespace
 
 void CreateTesselTable(const std::string& dir) {
+  using tessel::FieldDefinition;
   tessel::TTableStructure s;
-  s.Fields = {Field(1, "sitetype", tessel::ftString, 30), Field(2, "siteurl", tessel::ftString, 100),
-              Field(3, "sitename", tessel::ftString, 60), Field(4, "login", tessel::ftString, 30),
-              Field(5, "password", tessel::ftString, 30),
-              Field(6, "note", tessel::ftBlob, 0, tessel::fstMemo)};
+  s.Fields = {FieldDefinition(1, "sitetype", tessel::ftString, 30),
+              FieldDefinition(2, "siteurl", tessel::ftString, 100),
+              FieldDefinition(3, "sitename", tessel::ftString, 60),
+              FieldDefinition(4, "login", tessel::ftString, 30),
+              FieldDefinition(5, "password", tessel::ftString, 30),
+              FieldDefinition(6, "note", tessel::ftBlob, 0, tessel::fstMemo)};
   s.Fields[1].Required = 1;
-  tessel::TIndexDesc index;
-  index.Name = "siteurl";
-  index.Unique = 1;
-  index.FieldCount = 1;
-  index.FieldNumbers[0] = 2;
-  s.Secondary = {index};
+  s.Secondary = {tessel::IndexDefinition("siteurl", {2}, true)};
   tessel::TDataTable::CheckStructure(s, true, kTesselTable);
   tessel::TDataTable table(dir, kTesselTable);
   table.CreateFiles(s);

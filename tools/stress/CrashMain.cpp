@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "CrashTrial.h"
+#include "StressTable.h"
 #include "engine/storage/TableVerify.h"
 
 namespace tesselstress {
@@ -228,16 +229,7 @@ void PrintTrial(int trial, const TrialSetup& setup, const WriterReport& w, const
 
 int Run(Settings s) {
   bool madeDir = false;
-  if (s.Dir.empty()) {
-    char pattern[] = "/tmp/tessel-crash-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) {
-      std::perror("mkdtemp");
-      return 2;
-    }
-    s.Dir = pattern;
-    madeDir = true;
-  }
-  if (s.Dir.back() != '/') s.Dir += '/';
+  if (!PrepareWorkDirectory(s.Dir, "tessel-crash", madeDir)) return 2;
   const std::string templateDir = s.Dir + "template/";
   const std::string trialDir = s.Dir + "trial/";
 

@@ -441,17 +441,7 @@ std::vector<Row> ReadAllRows(const std::string& tablePath, int* recordCount) {
 
 int Run(Settings s) {
   bool madeDir = false;
-  if (s.Dir.empty()) {
-    char pattern[] = "/tmp/tessel-stress-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) {
-      std::perror("mkdtemp");
-      return 2;
-    }
-    s.Dir = pattern;
-    madeDir = true;
-  }
-  if (s.Dir.back() != '/') s.Dir += '/';
-  std::filesystem::create_directories(s.Dir);
+  if (!PrepareWorkDirectory(s.Dir, "tessel-stress", madeDir)) return 2;
   const std::string tablePath = s.Dir + kTableName;
 
   std::cout << "tessel-stress: " << s.Processes << " processes x " << s.Operations << " operations, seed " << s.Seed

@@ -1,6 +1,9 @@
 #include "StressTable.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
 
 #include "dataset/DatabaseError.h"
 #include "engine/components/TesselError.h"
@@ -8,27 +11,6 @@
 
 namespace tesselstress {
 namespace {
-
-tessel::TFieldDesc Field(uint16_t number, const std::string& name, uint8_t type, uint8_t size = 0,
-                         uint8_t subType = 0) {
-  tessel::TFieldDesc f;
-  f.FieldNumber = number;
-  f.Name = name;
-  f.Type = type;
-  f.SubType = subType;
-  f.DeclaredSize = size;
-  return f;
-}
-
-tessel::TIndexDesc Index(const std::string& name, std::initializer_list<uint16_t> fields, bool unique) {
-  tessel::TIndexDesc d;
-  d.Name = name;
-  d.Unique = unique ? 1 : 0;
-  size_t i = 0;
-  for (uint16_t n : fields) d.FieldNumbers[i++] = n;
-  d.FieldCount = static_cast<uint8_t>(fields.size());
-  return d;
-}
 
 uint64_t SplitMix(uint64_t x) {
   x += 0x9E3779B97F4A7C15ULL;
@@ -41,18 +23,42 @@ constexpr const char* kSessionName = "stress";
 
 }  // namespace
 
+bool PrepareWorkDirectory(std::string& dir, const std::string& prefix, bool& made) {
+  made = false;
+  if (dir.empty()) {
+    std::string pattern = "/tmp/" + prefix + "-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) {
+      std::perror("mkdtemp");
+      return false;
+    }
+    dir = pattern;
+    made = true;
+  }
+  if (dir.back() != '/') dir += '/';
+  std::error_code error;
+  std::filesystem::create_directories(dir, error);
+  if (error) {
+    std::fprintf(stderr, "%s: %s\n", dir.c_str(), error.message().c_str());
+    return false;
+  }
+  return true;
+}
+
 uint64_t Mix(uint64_t a, uint64_t b, uint64_t c, uint64_t d) {
   return SplitMix(SplitMix(SplitMix(SplitMix(a) ^ b) ^ c) ^ d);
 }
 
 tessel::TTableStructure StressStructure() {
+  using tessel::FieldDefinition;
+  using tessel::IndexDefinition;
   tessel::TTableStructure s;
-  s.Fields = {Field(1, "id", tessel::ftInteger),        Field(2, "owner", tessel::ftInteger),
-              Field(3, "version", tessel::ftInteger),   Field(4, "writer", tessel::ftInteger),
-              Field(5, "seq", tessel::ftInteger),       Field(6, "tag", tessel::ftString, 12),
-              Field(7, "payload", tessel::ftString, 40), Field(8, "note", tessel::ftBlob, 0, tessel::fstMemo)};
-  s.Primary = Index("", {1}, true);
-  s.Secondary = {Index(kStampIndex, {4, 5}, true), Index(kTagIndex, {6}, false)};
+  s.Fields = {FieldDefinition(1, "id", tessel::ftInteger),         FieldDefinition(2, "owner", tessel::ftInteger),
+              FieldDefinition(3, "version", tessel::ftInteger),    FieldDefinition(4, "writer", tessel::ftInteger),
+              FieldDefinition(5, "seq", tessel::ftInteger),        FieldDefinition(6, "tag", tessel::ftString, 12),
+              FieldDefinition(7, "payload", tessel::ftString, 40),
+              FieldDefinition(8, "note", tessel::ftBlob, 0, tessel::fstMemo)};
+  s.Primary = IndexDefinition("", {1}, true);
+  s.Secondary = {IndexDefinition(kStampIndex, {4, 5}, true), IndexDefinition(kTagIndex, {6}, false)};
   s.BlobBlockSize = 512;
   return s;
 }

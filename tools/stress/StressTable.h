@@ -106,6 +106,12 @@ class VerifyAccess {
   bool open_ = false;
 };
 
+// The working directory of a run: dir as given (made when missing), or a
+// new temporary one whose name starts with prefix; dir ends in '/'. made
+// tells whether a temporary one was made. False, with the reason on standard
+// error, when no directory could be had.
+bool PrepareWorkDirectory(std::string& dir, const std::string& prefix, bool& made);
+
 // A 64-bit mix of the arguments (splitmix64 steps), for derived values and
 // per-trial seeds.
 uint64_t Mix(uint64_t a, uint64_t b = 0, uint64_t c = 0, uint64_t d = 0);

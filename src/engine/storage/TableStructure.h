@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <vector>
@@ -32,5 +33,30 @@ struct TTableStructure {
   // -1 keeps the current value when restructuring.
   int32_t LastAutoIncValue = -1;
 };
+
+// A field definition as a structure made in code gives it (CheckStructure
+// completes it).
+inline TFieldDesc FieldDefinition(uint16_t number, const std::string& name, uint8_t type, uint8_t size = 0,
+                                  uint8_t subType = 0) {
+  TFieldDesc f;
+  f.FieldNumber = number;
+  f.Name = name;
+  f.Type = type;
+  f.SubType = subType;
+  f.DeclaredSize = size;
+  return f;
+}
+
+// An ascending index definition on the given field numbers (at most
+// kMaxIndexFields).
+inline TIndexDesc IndexDefinition(const std::string& name, std::initializer_list<uint16_t> fields, bool unique) {
+  TIndexDesc d;
+  d.Name = name;
+  d.Unique = unique ? 1 : 0;
+  size_t i = 0;
+  for (uint16_t n : fields) d.FieldNumbers[i++] = n;
+  d.FieldCount = static_cast<uint8_t>(fields.size());
+  return d;
+}
 
 }  // namespace tessel

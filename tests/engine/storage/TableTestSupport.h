@@ -54,25 +54,13 @@ inline void AppendFileBytes(const std::string& name, const std::vector<uint8_t>&
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
+// Short names for the engine's definition builders.
 inline TFieldDesc Field(uint16_t number, const std::string& name, uint8_t type, uint8_t size = 0,
                         uint8_t subType = 0) {
-  TFieldDesc f;
-  f.FieldNumber = number;
-  f.Name = name;
-  f.Type = type;
-  f.SubType = subType;
-  f.DeclaredSize = size;
-  return f;
+  return FieldDefinition(number, name, type, size, subType);
 }
-
 inline TIndexDesc Index(const std::string& name, std::initializer_list<uint16_t> fields, bool unique) {
-  TIndexDesc d;
-  d.Name = name;
-  d.Unique = unique ? 1 : 0;
-  size_t i = 0;
-  for (uint16_t n : fields) d.FieldNumbers[i++] = n;
-  d.FieldCount = static_cast<uint8_t>(fields.size());
-  return d;
+  return IndexDefinition(name, fields, unique);
 }
 
 // The catalogue's structure: six fields and a unique secondary index on

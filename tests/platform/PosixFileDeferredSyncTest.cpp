@@ -10,6 +10,7 @@
 #include <fstream>
 #include <string>
 
+#include "PosixFileTestSupport.h"
 #include "platform/core/PosixFile.h"
 
 namespace {
@@ -17,35 +18,9 @@ namespace {
 using platform::FileOpenOptions;
 using platform::PosixFile;
 
-class TempDir {
- public:
-  TempDir() {
-    char tmpl[] = "/tmp/deferredsync-XXXXXX";
-    path_ = ::mkdtemp(tmpl);
-  }
-  ~TempDir() { std::filesystem::remove_all(path_); }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-short LockSeenFrom(const std::string& path, int64_t start) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  flock fl{};
-  fl.l_type = F_WRLCK;
-  fl.l_whence = SEEK_SET;
-  fl.l_start = start;
-  fl.l_len = 1;
-  int rc = ::fcntl(fd, F_OFD_GETLK, &fl);
-  ::close(fd);
-  return rc == 0 ? fl.l_type : -1;
-}
+using platformtest::LockSeenFrom;
+using platformtest::ReadText;
+using platformtest::TempDir;
 
 FileOpenOptions WriteThrough(bool on = true) {
   FileOpenOptions o;

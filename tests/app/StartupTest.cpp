@@ -20,6 +20,8 @@
 #include "platform/qt/MessageBoxes.h"
 #include "platform/qt/ProgramDirectory.h"
 #include "platform/qt/SettingsStore.h"
+#include "support/FakePlatform.h"
+#include "support/MemorySettingsStore.h"
 
 namespace marrowick {
 namespace {
@@ -49,48 +51,8 @@ class FakeSiteTable : public ISiteTable {
   FakeTableState& state_;
 };
 
-// One shared in-memory store; each accessor logs what it does.
-struct FakeStoreState {
-  std::map<std::string, std::map<std::string, std::string>> keys;
-  std::vector<std::string> log;
-  int accessors = 0;
-};
-
-class FakeSettings : public platform::ISettingsStore {
- public:
-  explicit FakeSettings(FakeStoreState& state) : state_(state) { ++state_.accessors; }
-  void SetLazyWrite(bool lazy) override { state_.log.push_back(lazy ? "lazy on" : "lazy off"); }
-  bool OpenKey(const std::string& key, bool canCreate) override {
-    state_.log.push_back("open " + key + (canCreate ? " create" : ""));
-    if (!state_.keys.count(key) && !canCreate) return false;
-    state_.keys[key];
-    key_ = key;
-    return true;
-  }
-  bool KeyExists(const std::string& key) override { return state_.keys.count(key) > 0; }
-  std::string ReadString(const std::string& name) override {
-    state_.log.push_back("read " + name);
-    auto& values = state_.keys[key_];
-    auto it = values.find(name);
-    return it == values.end() ? std::string() : it->second;
-  }
-  void WriteString(const std::string& name, const std::string& value) override {
-    state_.log.push_back("write " + name + "=" + value);
-    state_.keys[key_][name] = value;
-  }
-  void CloseKey() override { state_.log.push_back("close"); }
-
- private:
-  FakeStoreState& state_;
-  std::string key_;
-};
-
-struct FakeMessageBoxes : platform::IMessageBoxes {
-  std::vector<std::string> notices;
-  std::vector<std::string> errors;
-  void ShowNotice(const std::string& text) override { notices.push_back(text); }
-  void ShowError(const std::string& text) override { errors.push_back(text); }
-};
+using FakeStoreState = fakes::TMemorySettingsState;
+using FakeMessageBoxes = fakes::TFakeMessageBoxes;
 
 class TestForm : public TMainForm {
  public:
@@ -124,7 +86,7 @@ class StartupTest : public ::testing::Test {
     TMainFormServices services;
     services.Table = std::make_unique<FakeSiteTable>(table_);
     services.CreateSettings = settings ? std::move(settings) : [this] {
-      return std::unique_ptr<platform::ISettingsStore>(new FakeSettings(store_));
+      return std::unique_ptr<platform::ISettingsStore>(new fakes::TMemorySettingsStore(store_));
     };
     services.MessageBoxes = &boxes_;
     services.ProgramDirectory = [this] { return dir_; };

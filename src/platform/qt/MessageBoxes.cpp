@@ -24,4 +24,11 @@ void TQtMessageBoxes::ShowError(const std::string& text) {
   ShowBox(parent_, QMessageBox::Critical, text);
 }
 
+bool TQtMessageBoxes::AskOkCancel(const std::string& text, const std::string& caption) {
+  QMessageBox box(QMessageBox::Question, AnsiToQString(caption), AnsiToQString(text),
+                  QMessageBox::Ok | QMessageBox::Cancel, parent_);
+  box.setDefaultButton(QMessageBox::Ok);
+  return box.exec() == QMessageBox::Ok;
+}
+
 }  // namespace marrowick::platform

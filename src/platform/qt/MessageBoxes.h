@@ -4,23 +4,11 @@
 
 #include <string>
 
+#include "platform/core/MessageBoxes.h"
+
 class QWidget;
 
 namespace marrowick::platform {
-
-// The caption of every message box.
-inline constexpr const char* kApplicationTitle = "Marrowick";
-
-class IMessageBoxes {
- public:
-  virtual ~IMessageBoxes() = default;
-
-  // A simple notice: the text, no icon, one OK button.
-  virtual void ShowNotice(const std::string& text) = 0;
-
-  // An error: the text with the error icon and one OK button.
-  virtual void ShowError(const std::string& text) = 0;
-};
 
 // Modal QMessageBox dialogs over the given parent window.
 class TQtMessageBoxes : public IMessageBoxes {
@@ -31,6 +19,7 @@ class TQtMessageBoxes : public IMessageBoxes {
 
   void ShowNotice(const std::string& text) override;
   void ShowError(const std::string& text) override;
+  bool AskOkCancel(const std::string& text, const std::string& caption) override;
 
  private:
   QWidget* parent_;

@@ -1,5 +1,5 @@
-// The per-user settings store: keys holding named string values, reached
-// through an accessor that opens one key at a time.
+// The per-user settings store kept by QSettings (the interface is Qt-free,
+// in platform/core).
 #pragma once
 
 #include <functional>
@@ -8,33 +8,9 @@
 
 #include <QSettings>
 
+#include "platform/core/SettingsStore.h"
+
 namespace marrowick::platform {
-
-class ISettingsStore {
- public:
-  virtual ~ISettingsStore() = default;
-
-  // Lazy writing is on for a new accessor. With it off, every write has
-  // reached the store before WriteString returns.
-  virtual void SetLazyWrite(bool lazy) = 0;
-
-  // Key paths use '\' between their parts. A path that begins with '\' starts
-  // at the root of the current user's branch; any other path is taken below
-  // the open key (or the root when none is open). OpenKey makes the key the
-  // open one; it fails (false) only when the key is missing and canCreate is
-  // false.
-  virtual bool OpenKey(const std::string& key, bool canCreate) = 0;
-  virtual bool KeyExists(const std::string& key) = 0;
-
-  // Values of the open key. A missing value reads as the empty string.
-  virtual std::string ReadString(const std::string& name) = 0;
-  virtual void WriteString(const std::string& name, const std::string& value) = 0;
-
-  virtual void CloseKey() = 0;
-};
-
-// Creates a fresh accessor on the current user's branch.
-using SettingsStoreFactory = std::function<std::unique_ptr<ISettingsStore>()>;
 
 // The settings file: $XDG_CONFIG_HOME/Tolvane/Marrowick.conf, with ~/.config
 // when XDG_CONFIG_HOME is unset or empty. Looked up anew for every accessor.

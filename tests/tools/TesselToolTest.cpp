@@ -228,6 +228,34 @@ TEST_F(TesselTool, EncryptedTableNeedsItsPassword) {
   EXPECT_EQ(info["fields"][0]["name"], "name");
 }
 
+// The password on the command line is text like the structure file's: the
+// same characters open the table, through every command that takes it.
+TEST_F(TesselTool, PasswordOptionIsReadAsTextLikeTheStructure) {
+  const std::string password = "Geh\u20acim-Pass#1";
+  const json doc = {{"fields", {{{"name", "name"}, {"type", "string"}, {"size", 20}}}},
+                    {"primary", {{"fields", {"name"}}}},
+                    {"password", password}};
+  const std::string table = (dir_ / "enc").string();
+  ToolRun c = Tool("create " + table + " --structure " + Structure("enc.json", doc));
+  ASSERT_EQ(c.Exit, 0) << c.Err;
+  // Stored as 13 Windows-1252 characters: the euro sign is one byte.
+  EXPECT_EQ(ReadFile(dir_ / "enc.DAT")[87], 13);
+
+  const std::string option = " --password '" + password + "'";
+  ToolRun info = Tool("info " + table + option);
+  EXPECT_EQ(info.Exit, 0) << info.Err;
+  std::ofstream(dir_ / "rows.jsonl") << "{\"name\": \"Stra\u00dfe\"}\n";
+  ToolRun insert = Tool("insert " + table + " " + (dir_ / "rows.jsonl").string() + option);
+  EXPECT_EQ(insert.Exit, 0) << insert.Err;
+  ToolRun count = Tool("count " + table + option);
+  EXPECT_EQ(count.Exit, 0) << count.Err;
+  EXPECT_EQ(count.Out, "1\n");
+  ToolRun verify = Tool("verify " + table + option);
+  EXPECT_EQ(verify.Exit, 0) << verify.Err;
+  // Another text still does not open it.
+  EXPECT_NE(Tool("count " + table + " --password 'Geh?im-Pass#1'").Exit, 0);
+}
+
 TEST_F(TesselTool, EmptyKeepsTheStructure) {
   const std::string table = (dir_ / "linksdata").string();
   ASSERT_EQ(Tool("create " + table + " --structure " + CatalogueStructure()).Exit, 0);

@@ -8,6 +8,7 @@
 #include "Commands.h"
 #include "VerifyCommand.h"
 #include "engine/components/TesselError.h"
+#include "engine/storage/CodePage.h"
 
 int main(int argc, char** argv) {
   CLI::App app{"Keeps Tessel tables: creates, inspects and empties them, and reads and writes records.\n"
@@ -75,6 +76,11 @@ int main(int argc, char** argv) {
   remove->add_option("--key", key, "The key: a JSON value, an array of values, or a plain string")->required();
 
   CLI11_PARSE(app, argc, argv);
+
+  // A password is text like every other the tool takes: typed in UTF-8,
+  // kept in the table in Windows-1252.
+  if (password) *password = tessel::Utf8ToCp1252(*password);
+  if (data.Password) *data.Password = tessel::Utf8ToCp1252(*data.Password);
 
   try {
     if (create->parsed()) return tesseltool::CreateTable(table, structure, force);

@@ -181,9 +181,9 @@ void TTesselDataSet::InternalOpen() {
   calcOffset_ = static_cast<std::size_t>(recordSize_);
   infoOffset_ = calcOffset_ + static_cast<std::size_t>(CalcFieldsSize());
   bookmarkOffset_ = infoOffset_ + 8;
-  // Room for the bookmark of any index, so that switching indexes keeps the
-  // rows' size.
-  bufferSize_ = bookmarkOffset_ + static_cast<std::size_t>(std::max(kMaxKeyLength, 4));
+  // Room for the bookmark of any index (the longest key with its record
+  // identifier), so that switching indexes keeps the rows' size.
+  bufferSize_ = bookmarkOffset_ + static_cast<std::size_t>(kMaxFullKeyLength);
   SetBookmarkSize(cursor_->BookmarkSize());
   scratch_.assign(bufferSize_, 0);
   filterRow_.assign(bufferSize_, 0);

@@ -57,7 +57,12 @@ constexpr int kMaxSecondaryIndexes = 30;
 constexpr int kMaxIndexFields = 16;
 constexpr int kIndexSlots = 32;
 constexpr int kSysDeletedSlot = 31;
+// Key fields take at most kMaxKeyLength bytes; a non-unique index appends
+// the 4-byte record identifier, so a whole key, and a bookmark, takes at
+// most kMaxFullKeyLength. Buffers that hold a key of any index are sized
+// from the latter.
 constexpr int kMaxKeyLength = 1036;
+constexpr int kMaxFullKeyLength = kMaxKeyLength + 4;
 constexpr const char* kSysDeletedName = "Sys Deleted";
 
 // Physical size of a field's value in a record, from type and declared size.

@@ -72,7 +72,7 @@ TKeyContext::TKeyContext(const TIndexDesc& desc, int slot, const std::vector<TFi
   const bool unused = slot_ == 0 && desc_.FieldCount == 0 && desc_.KeyLength == 0;
   const bool badLength = slot_ == kSysDeletedSlot
                              ? desc_.KeyLength != kSystemKeyLength
-                             : desc_.KeyLength == 0 || desc_.KeyLength > kMaxKeyLength + 4 ||
+                             : desc_.KeyLength == 0 || desc_.KeyLength > kMaxFullKeyLength ||
                                    (desc_.Unique == 0 && desc_.KeyLength <= 4);
   // An index of a table without key fields (a damaged index header) has no
   // key to search by. Contexts made without fields work on raw keys (pages

@@ -22,7 +22,7 @@ enum TPageType : uint8_t {
 constexpr int kPageHeaderBytes = 13;
 constexpr int kPageEntryBytes = kPageSize - kPageHeaderBytes;  // 4083
 // The largest key an index can have: 1036 bytes of fields and the suffix.
-constexpr int kMaxPageKeyLength = kMaxKeyLength + 4;
+constexpr int kMaxPageKeyLength = kMaxFullKeyLength;
 
 // How a page search places the page's current entry when no equal key is met.
 enum class TPageSearch {

@@ -457,6 +457,65 @@ TEST_F(TesselTableTest, RecordNumbersAndBookmarks) {
   EXPECT_EQ(MessageOf([&] { t->GotoBookmark(second); }), "Record not found");
 }
 
+// The longest key the format allows: key fields of 1036 bytes and the
+// record identifier of a non-unique index, 1040 bytes in all. Rows, their
+// bookmarks and key searches must hold all of it.
+TEST_F(TesselTableTest, BookmarksAndSearchesAtTheLongestKey) {
+  TTableStructure s;
+  s.Fields = {testing::Field(1, "a", ftString, 250), testing::Field(2, "b", ftString, 250),
+              testing::Field(3, "c", ftString, 250), testing::Field(4, "d", ftString, 250),
+              testing::Field(5, "e", ftString, 26)};
+  s.Secondary = {testing::Index("k", {1, 2, 3, 4, 5}, false)};
+  Create(s, "wide.dat");
+
+  auto t = std::make_unique<TTestTable>();
+  t->SetSessionName("ses");
+  t->SetTableName(Path("wide.dat"));
+  t->SetIndexName("k");
+  t->Open();
+  // Equal keys but for the last field, so that the record identifiers
+  // decide the order of the equal ones.
+  constexpr int kCount = 240;
+  auto text = [](char c, int i, size_t length) {
+    std::string value(length, c);
+    const std::string number = std::to_string(1000 + i % 120);
+    value.replace(length - number.size(), number.size(), number);
+    return value;
+  };
+  for (int i = 0; i < kCount; ++i) {
+    t->Append();
+    for (const char* name : {"a", "b", "c", "d"}) t->FieldByName(name).SetAsString(text(name[0], i, 250));
+    t->FieldByName("e").SetAsString(text('e', i, 26));
+    t->Post();
+  }
+
+  std::vector<TBookmark> marks;
+  std::vector<std::string> lasts;
+  for (t->First(); !t->Eof(); t->Next()) {
+    marks.push_back(t->GetBookmark());
+    lasts.push_back(t->FieldByName("e").AsString());
+    ASSERT_EQ(marks.back().size(), 1040u);
+  }
+  ASSERT_EQ(marks.size(), static_cast<size_t>(kCount));
+  for (size_t i = 1; i < marks.size(); ++i) EXPECT_EQ(t->CompareBookmarks(marks[i - 1], marks[i]), -1) << i;
+  for (size_t i = marks.size(); i-- > 0;) {
+    t->GotoBookmark(marks[i]);
+    EXPECT_EQ(t->GetBookmark(), marks[i]) << i;
+    EXPECT_EQ(t->FieldByName("e").AsString(), lasts[i]) << i;
+  }
+
+  // A search and a range over every field of the key.
+  const std::vector<Variant> key = {Variant(text('a', 7, 250)), Variant(text('b', 7, 250)),
+                                    Variant(text('c', 7, 250)), Variant(text('d', 7, 250)),
+                                    Variant(text('e', 7, 26))};
+  EXPECT_TRUE(t->FindKey(key));
+  EXPECT_EQ(t->FieldByName("e").AsString(), text('e', 7, 26));
+  t->SetRange(key, key);
+  EXPECT_EQ(t->RecordCount(), 2);
+  t->CancelRange();
+  t->Close();
+}
+
 TEST_F(TesselTableTest, KeySearchesAndRanges) {
   Fill();
   auto t = NewTable("");

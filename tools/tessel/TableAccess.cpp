@@ -14,7 +14,7 @@ OpenedTable::OpenedTable(const std::string& tableArgument, const OpenOptions& op
   table_->OpenFiles();
   open_ = true;
   try {
-    table_->ValidateHeaders(options.AllowUncountedSlots);
+    table_->ValidateHeaders(options.ForStructureCheck);
     if (table_->IsEncrypted() && (!options.Password || *options.Password != table_->Password()))
       tessel::RaiseEngineError(tessel::ec::PasswordRequired, table_->TableName());
     if (table_->IndexFileRecreated()) table_->RepairRecreatedIndex();

@@ -15,9 +15,9 @@ struct OpenOptions {
   bool Exclusive = false;
   bool ReadOnly = false;
   bool WriteThrough = true;
-  // A data file longer than its header counts opens (for verify, which
-  // reports it and can cut it).
-  bool AllowUncountedSlots = false;
+  // Header faults that the structure check reports and mends let the
+  // table open (for verify): see TDataFile::ValidateHeader.
+  bool ForStructureCheck = false;
   std::optional<std::string> Password;
 };
 

@@ -20,8 +20,8 @@ const char* const kVerifyCommandFooter =
     "never completed), raises the header's last record and BLOB identifiers to the highest in use,\n"
     "cuts broken free chains of record slots, index pages and BLOB blocks before the damage,\n"
     "clears BLOB fields whose first block is lost and shortens BLOB values whose chain ends early,\n"
-    "sets the active record count and the end-of-file positions right, and rebuilds every damaged\n"
-    "index tree from the records.\n"
+    "sets the active record count, the BLOB field count and the end-of-file positions right, and\n"
+    "rebuilds every damaged index tree from the records.\n"
     "It cannot recover: damaged file headers or field descriptors (the table does not open), damaged\n"
     "index definitions, BLOB data behind a broken link, a missing BLOB file, nor records whose key\n"
     "equals another record's in the same index (they stay out of it).\n"
@@ -31,7 +31,7 @@ const char* const kVerifyCommandFooter =
 int VerifyTableCommand(const std::string& table, bool repair, const std::optional<std::string>& password) {
   OpenOptions options;
   options.Exclusive = repair;
-  options.AllowUncountedSlots = true;
+  options.ForStructureCheck = true;
   options.Password = password;
   OpenedTable opened(table, options);
 

@@ -102,7 +102,14 @@ void TDataFile::WriteFieldDescs() {
   DescsModified = false;
 }
 
-void TDataFile::ValidateHeader(bool allowUncountedSlots) {
+uint16_t TDataFile::DescribedBlobFields() const {
+  uint16_t count = 0;
+  for (const TFieldDesc& f : Fields)
+    if (f.Type == ftBlob) ++count;
+  return count;
+}
+
+void TDataFile::ValidateHeader(bool forStructureCheck) {
   const std::string& name = table_.TableName();
   if (Header.Version != kFormatVersion) RaiseEngineError(ec::WrongVersion, name);
   if (Header.LanguageId != 0 && !TTableLocale::IsInstalled(Header.LanguageId, Header.SortId))
@@ -125,13 +132,17 @@ void TDataFile::ValidateHeader(bool allowUncountedSlots) {
     }
   }
   if (Header.RecordSize != offset) RaiseEngineError(ec::HeaderCorrupt, name);
+  // The count decides whether posts write BLOB values back: one that
+  // disagrees would let a BLOB buffer's handle reach a record slot.
+  if (Header.BlobFieldCount != DescribedBlobFields() && !forStructureCheck)
+    RaiseEngineError(ec::HeaderCorrupt, name);
 
   const int64_t length = FileLength();
   const int64_t start = DataStart();
   const int64_t recordSize = Header.RecordSize;  // at least 9 here
   // A file shorter than its header and descriptors is corrupt as well.
   if (length < start) RaiseEngineError(ec::HeaderCorrupt, name);
-  if (allowUncountedSlots && Header.NextRecordNumber >= 1 && length >= SlotPosition(Header.NextRecordNumber))
+  if (forStructureCheck && Header.NextRecordNumber >= 1 && length >= SlotPosition(Header.NextRecordNumber))
     return;
   if ((length - start) % recordSize != 0 || (length - start) / recordSize + 1 != Header.NextRecordNumber)
     RaiseEngineError(ec::HeaderCorrupt, name);

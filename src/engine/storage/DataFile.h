@@ -51,10 +51,13 @@ class TDataFile : public TFileHandler {
   void WriteHeader(bool force);
   void ReadFieldDescs();
   void WriteFieldDescs();
-  // The checks the first opening cursor makes (version, offsets, sizes, length).
-  // allowUncountedSlots lets a file longer than its header counts pass
-  // (for the structure check, which reports and can cut the excess).
-  void ValidateHeader(bool allowUncountedSlots = false);
+  // The checks the first opening cursor makes (version, offsets, sizes, the
+  // BLOB field count, length). forStructureCheck lets pass what the
+  // structure check reports and its repair mends: a file longer than its
+  // header counts, and a BLOB field count that differs from the descriptors.
+  void ValidateHeader(bool forStructureCheck = false);
+  // The number of BLOB fields among the field descriptors.
+  uint16_t DescribedBlobFields() const;
   int32_t NextAutoIncValue();
   int32_t NextBlobId();
   int64_t DataStart() const { return kDataHeaderSize + int64_t{kFieldDescSize} * Header.FieldCount; }

@@ -130,7 +130,10 @@ void TDataTable::OpenFiles() {
     }
     index_.ReadIndexHeader();
 
-    if (data_.Header.BlobFieldCount != 0 && blob_.Exists()) {
+    // The descriptors are asked as well, so that the structure check can
+    // reach the BLOBs of a table whose header count is damaged (the header
+    // checks refuse such a table to everyone else).
+    if ((data_.Header.BlobFieldCount != 0 || data_.DescribedBlobFields() != 0) && blob_.Exists()) {
       blob_.BlockSize = data_.Header.EffectiveBlockSize();
       blob_.Open();
       blob_.ReadBlobHeader();
@@ -185,10 +188,10 @@ void TDataTable::RenameFiles(const std::string& newName) {
   blob_.SetErrorName(tableName_);
 }
 
-void TDataTable::ValidateHeaders(bool allowUncountedSlots) {
-  data_.ValidateHeader(allowUncountedSlots);
+void TDataTable::ValidateHeaders(bool forStructureCheck) {
+  data_.ValidateHeader(forStructureCheck);
   if (index_.Header.Version != kFormatVersion) RaiseEngineError(ec::WrongVersion, tableName_);
-  if (data_.Header.BlobFieldCount != 0 && blob_.IsOpen() && blob_.Header.Version != kFormatVersion)
+  if (blob_.IsOpen() && blob_.Header.Version != kFormatVersion)
     RaiseEngineError(ec::WrongVersion, tableName_);
 }
 

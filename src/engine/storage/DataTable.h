@@ -69,8 +69,8 @@ class TDataTable {
   void RenameFiles(const std::string& newName);
 
   // The header checks the first opening cursor makes (see
-  // TDataFile::ValidateHeader for allowUncountedSlots).
-  void ValidateHeaders(bool allowUncountedSlots = false);
+  // TDataFile::ValidateHeader for forStructureCheck).
+  void ValidateHeaders(bool forStructureCheck = false);
   // The repair after a re-created index file: no primary index, slot 0
   // cleared, and "Sys Deleted" rebuilt by inserting the system key of every
   // slot from 1 to next record number - 1, counting the active ones into the

@@ -205,7 +205,19 @@ class TVerifier {
              "Index header names " + std::to_string(index_.Header.SecondaryCount) + " secondary indexes");
     }
 
-    if (data_.Header.BlobFieldCount != 0) {
+    // The descriptors say which fields are BLOBs; the header's count must
+    // agree, since posts write BLOB values back only when it is not 0.
+    const uint16_t described = data_.DescribedBlobFields();
+    if (data_.Header.BlobFieldCount != described) {
+      Report(TVerifyArea::Files, -1, 0, fix_,
+             "BLOB field count is " + std::to_string(data_.Header.BlobFieldCount) +
+                 " in the data header, the field descriptors hold " + std::to_string(described));
+      if (fix_) {
+        data_.Header.BlobFieldCount = described;
+        data_.HeaderModified = true;
+      }
+    }
+    if (described != 0) {
       TBlobFile& blob = table_.Blob();
       if (!table_.HasBlobFile()) {
         Report(TVerifyArea::Files, -1, 0, false, "BLOB file is missing");

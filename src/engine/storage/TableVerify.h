@@ -1,7 +1,7 @@
 // The engine's own structure check of a whole table, and its repair.
 //
-// The check covers the end-of-file positions of the index and BLOB files and
-// the index definitions; the chain of deleted record slots; every record
+// The check covers the end-of-file positions of the index and BLOB files,
+// the data header's BLOB field count and the index definitions; the chain of deleted record slots; every record
 // slot's deleted flag and the active record count; every BLOB value of every
 // active record (the chain check) and the chain of free BLOB blocks; every
 // index tree (page types and capacities, key order within and across
@@ -17,8 +17,8 @@
 // and BLOB identifiers below ones in use are raised, broken chains are
 // cut before the damage (the blocks, slots or pages behind the cut are no
 // longer reused), BLOB fields whose first block is lost are cleared, chains
-// that end early get the length they hold, a wrong active record count or
-// end-of-file position is set right, and every damaged index tree is rebuilt
+// that end early get the length they hold, a wrong active record count,
+// BLOB field count or end-of-file position is set right, and every damaged index tree is rebuilt
 // from the records (its old pages stay in the file unused). It cannot
 // recover damaged headers or field descriptors (the table does not open),
 // damaged index definitions, BLOB data behind a cut, a missing BLOB file,

@@ -175,7 +175,7 @@ class TableVerifyTest : public ::testing::Test {
     t->Settings.Exclusive = exclusive;
     t->OpenFiles();
     try {
-      t->ValidateHeaders(allowUncountedSlots_);
+      t->ValidateHeaders(forStructureCheck_);
     } catch (...) {
       t->CloseFiles(false);
       throw;
@@ -184,9 +184,9 @@ class TableVerifyTest : public ::testing::Test {
   }
 
   Outcome Verify(bool repair, bool exclusive = false) {
-    allowUncountedSlots_ = true;
+    forStructureCheck_ = true;
     std::unique_ptr<TDataTable> t = Open(repair || exclusive);
-    allowUncountedSlots_ = false;
+    forStructureCheck_ = false;
     Outcome outcome;
     try {
       TVerifyOptions options;
@@ -235,7 +235,7 @@ class TableVerifyTest : public ::testing::Test {
   }
 
   testing::TempDir dir_;
-  bool allowUncountedSlots_ = false;
+  bool forStructureCheck_ = false;
 };
 
 TEST_F(TableVerifyTest, SoundTableHasNoFindingsAndTheCheckCountsWhatItWalked) {
@@ -471,6 +471,47 @@ TEST_F(TableVerifyTest, AnInsertWhoseHeaderWriteNeverHappenedIsCutOrCountedByThe
   EXPECT_EQ(GetI32(ReadFileBytes(DataName()).data() + 17), lastId);
   EXPECT_EQ(GetI32(ReadFileBytes(DataName()).data() + 112), lastBlobId);
   EXPECT_TRUE(Verify(false).Summary.Sound());
+}
+
+// The data header's BLOB field count decides whether a post writes BLOBs
+// back; one that disagrees with the descriptors would let a note's buffer
+// handle reach the slot. The table does not open, the check reports the
+// count and still checks the notes, and the repair counts the descriptors.
+TEST_F(TableVerifyTest, BlobFieldCountThatDisagreesWithTheDescriptorsIsReportedAndRepaired) {
+  Build(40);
+  const Files pristine = Save();
+  ASSERT_EQ(GetU16(pristine.Data.data() + 25), 1);
+  const Outcome sound = Verify(false);
+  ASSERT_TRUE(sound.Summary.Sound()) << sound.All();
+
+  for (const uint16_t count : {uint16_t{0}, uint16_t{2}}) {
+    SCOPED_TRACE(count);
+    Restore(pristine);
+    std::vector<uint8_t> bytes(2);
+    PutU16(bytes.data(), count);
+    PatchFileBytes(DataName(), 25, bytes);
+    const testing::RaisedError refused = testing::ErrorOf([&] { Open(false); });
+    EXPECT_EQ(refused.Code, ec::HeaderCorrupt);
+    EXPECT_EQ(refused.Message, "Header information corrupt in table 'v'");
+
+    const std::string text = "BLOB field count is " + std::to_string(count) +
+                             " in the data header, the field descriptors hold 1";
+    const Outcome check = Verify(false);
+    ASSERT_NE(check.Find(TVerifyArea::Files, text + ", error not fixed"), nullptr) << check.All();
+    EXPECT_EQ(check.Summary.Total(), 1) << check.All();
+    EXPECT_EQ(check.Summary.BlobValues, sound.Summary.BlobValues);
+
+    const Outcome repair = Verify(true);
+    ASSERT_NE(repair.Find(TVerifyArea::Files, text + ", error fixed"), nullptr) << repair.All();
+    EXPECT_TRUE(repair.Summary.Sound()) << repair.All();
+    EXPECT_EQ(GetU16(ReadFileBytes(DataName()).data() + 25), 1);
+    auto t = Open(false);
+    TBlobBuffer buffer(*t, nullptr, 3, 2, SlotI32(2, kNoteFirstBlock), SlotI32(2, kNoteIdentifier));
+    buffer.Load();
+    const std::vector<uint8_t> note = Note(2);
+    EXPECT_EQ(std::vector<uint8_t>(buffer.Data(), buffer.Data() + buffer.Size()), note);
+    t->CloseFiles(false);
+  }
 }
 
 TEST_F(TableVerifyTest, RepairedBlobValuesLoadWithWhatTheirChainsStillHold) {

@@ -75,6 +75,10 @@ class IExportRow {
   // The node's GetString: for a group row the group row text whatever the
   // column, for a data row the display text captured for that column.
   virtual std::string Text(int columnIndex) const = 0;
+  // Appends Text(columnIndex) to out. The writers call this once per cell;
+  // a row that holds its texts can append them without making a string
+  // for each cell.
+  virtual void AppendText(int columnIndex, std::string& out) const { out += Text(columnIndex); }
   // The node's value for a column: the typed value captured at load when
   // there is one, otherwise the display text as a string value.
   virtual dataset::Variant Value(int columnIndex) const = 0;

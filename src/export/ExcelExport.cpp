@@ -87,8 +87,8 @@ constexpr int64_t kRkMax = (int64_t{1} << 29) - 1;
 }  // namespace
 
 void TDBGridExportExcel::U16(uint16_t value) {
-  buffer_ += static_cast<char>(value & 0xFF);
-  buffer_ += static_cast<char>(value >> 8);
+  const char bytes[2] = {static_cast<char>(value & 0xFF), static_cast<char>(value >> 8)};
+  buffer_.append(bytes, 2);
 }
 
 void TDBGridExportExcel::U32(uint32_t value) {
@@ -103,6 +103,18 @@ void TDBGridExportExcel::Bytes(std::initializer_list<uint8_t> bytes) {
 void TDBGridExportExcel::Record(uint16_t id, uint16_t length) {
   U16(id);
   U16(length);
+}
+
+void TDBGridExportExcel::CellHead(uint16_t id, uint16_t length, uint16_t row, uint16_t column, uint16_t xf) {
+  // The record's head and the cell's position in one append: cells are
+  // most of a sheet.
+  const uint16_t fields[5] = {id, length, row, column, xf};
+  char bytes[10];
+  for (int i = 0; i < 5; ++i) {
+    bytes[2 * i] = static_cast<char>(fields[i] & 0xFF);
+    bytes[2 * i + 1] = static_cast<char>(fields[i] >> 8);
+  }
+  buffer_.append(bytes, sizeof bytes);
 }
 
 void TDBGridExportExcel::Flush() {
@@ -129,27 +141,18 @@ void TDBGridExportExcel::Font(const marrowick::platform::TFontSpec& font, uint16
 }
 
 void TDBGridExportExcel::Blank(uint16_t row, uint16_t column, uint16_t xf) {
-  Record(kBlank, 6);
-  U16(row);
-  U16(column);
-  U16(xf);
+  CellHead(kBlank, 6, row, column, xf);
 }
 
 void TDBGridExportExcel::Label(uint16_t row, uint16_t column, uint16_t xf, std::string_view text) {
   text = text.substr(0, kMaxLabelLength);
-  Record(kLabel, static_cast<uint16_t>(text.size() + 8));
-  U16(row);
-  U16(column);
-  U16(xf);
+  CellHead(kLabel, static_cast<uint16_t>(text.size() + 8), row, column, xf);
   U16(static_cast<uint16_t>(text.size()));
   buffer_.append(text);
 }
 
 void TDBGridExportExcel::Number(uint16_t row, uint16_t column, uint16_t xf, double value) {
-  Record(kNumber, 14);
-  U16(row);
-  U16(column);
-  U16(xf);
+  CellHead(kNumber, 14, row, column, xf);
   const uint64_t bits = std::bit_cast<uint64_t>(value);
   U32(static_cast<uint32_t>(bits & 0xFFFFFFFFu));
   U32(static_cast<uint32_t>(bits >> 32));
@@ -285,10 +288,7 @@ void TDBGridExportExcel::DataCell(uint16_t row, int i, const IExportRow& source)
         Number(row, column, xf, static_cast<double>(number));
         return;
       }
-      Record(kRk, 10);
-      U16(row);
-      U16(column);
-      U16(xf);
+      CellHead(kRk, 10, row, column, xf);
       U32(static_cast<uint32_t>(number) * 4u + 2u);
       return;
     }
@@ -307,7 +307,9 @@ void TDBGridExportExcel::DataCell(uint16_t row, int i, const IExportRow& source)
     }
     default:
       // Memos and every other type: the display text (Label cuts it to 255).
-      Label(row, column, xf, source.Text(header.ColumnIndex));
+      text_.clear();
+      source.AppendText(header.ColumnIndex, text_);
+      Label(row, column, xf, text_);
   }
 }
 
@@ -319,7 +321,9 @@ void TDBGridExportExcel::DoWriteRecord(const IExportRow& row) {
   const int level = row.Level();
   for (int j = 0; j < g; ++j) {
     if (group && j == level) {
-      Label(sheetRow, static_cast<uint16_t>(j), kXfGroup, row.Text(0));
+      text_.clear();
+      row.AppendText(0, text_);
+      Label(sheetRow, static_cast<uint16_t>(j), kXfGroup, text_);
     } else {
       Blank(sheetRow, static_cast<uint16_t>(j), kXfGroup);
     }

@@ -65,6 +65,7 @@ class TDBGridExportExcel : public TDBGridExport {
   uint16_t SheetRow() const;
 
   void Record(uint16_t id, uint16_t length);
+  void CellHead(uint16_t id, uint16_t length, uint16_t row, uint16_t column, uint16_t xf);
   void U8(uint8_t value) { buffer_ += static_cast<char>(value); }
   void U16(uint16_t value);
   void U32(uint32_t value);
@@ -77,6 +78,7 @@ class TDBGridExportExcel : public TDBGridExport {
   void Flush();
 
   std::string buffer_;  // records of one row (or of the file's head), written with one call
+  std::string text_;    // the cell text being written
 };
 
 }  // namespace exports

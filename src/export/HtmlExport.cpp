@@ -45,23 +45,29 @@ std::string ColorText(TColorValue color, const IColorScheme& scheme) {
 }
 
 void AppendHtmlText(std::string& out, std::string_view text) {
-  for (char c : text) {
-    unsigned char byte = static_cast<unsigned char>(c);
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
+  size_t plain = 0;  // start of the run of bytes written as they are
+  for (size_t i = 0; i < text.size(); ++i) {
+    const unsigned char byte = static_cast<unsigned char>(text[i]);
+    const char* entity = nullptr;
+    switch (byte) {
+      case '&': entity = "&amp;"; break;
+      case '<': entity = "&lt;"; break;
+      case '>': entity = "&gt;"; break;
+      case '"': entity = "&quot;"; break;
       default:
-        if (byte < 128) {
-          out += c;
-        } else {
-          out += "&#";
-          AppendDecimal(out, UpperHalfCodePoints()[byte - 128]);
-          out += ';';
-        }
+        if (byte < 128) continue;
+    }
+    out.append(text.data() + plain, i - plain);
+    plain = i + 1;
+    if (entity != nullptr) {
+      out += entity;
+    } else {
+      out += "&#";
+      AppendDecimal(out, UpperHalfCodePoints()[byte - 128]);
+      out += ';';
     }
   }
+  out.append(text.data() + plain, text.size() - plain);
 }
 
 void TDBGridExportHTML::GetFontStyle(const TFontSpec& font, std::string& openTags, std::string& closeTags) {
@@ -208,7 +214,9 @@ void TDBGridExportHTML::DoWriteRecord(const IExportRow& row) {
     line_ += "<TD NOWRAP ALIGN=\"LEFT\" COLSPAN=";
     AppendDecimal(line_, static_cast<long long>(Headers.size()) + GroupColumnCount - level);
     line_ += ">";
-    AppendContent(row.Text(0), groupTags_);
+    text_.clear();
+    row.AppendText(0, text_);
+    AppendContent(text_, groupTags_);
     line_ += "</TD></TR>\r\n";
     Write(line_);
     return;
@@ -217,7 +225,9 @@ void TDBGridExportHTML::DoWriteRecord(const IExportRow& row) {
   for (int i = 0; i < GroupColumnCount; ++i) AppendIndentCell();
   for (size_t i = 0; i < Headers.size(); ++i) {
     line_ += cellStarts_[i];
-    AppendContent(row.Text(Headers[i].ColumnIndex), cellTags_[i]);
+    text_.clear();
+    row.AppendText(Headers[i].ColumnIndex, text_);
+    AppendContent(text_, cellTags_[i]);
     line_ += "</FONT></TD>";
   }
   line_ += "</TR>\r\n";

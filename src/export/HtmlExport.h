@@ -67,6 +67,7 @@ class TDBGridExportHTML : public TDBGridExport {
   void AppendIndentCell();
 
   std::string line_;  // the row being assembled, written with one call
+  std::string text_;  // the cell text being written
   // Per visible header, the start of its data cell up to the content and
   // its font's tags (alignment, colour and font do not change during an
   // export).

@@ -9,11 +9,11 @@ namespace {
 void AppendNodeTabText(std::string& line, const IExportRow& row, const std::vector<TExportHeader>& headers) {
   // Any column gives a group row its group row text.
   if (row.IsGroup()) {
-    line += row.Text(0);
+    row.AppendText(0, line);
     return;
   }
   for (const TExportHeader& header : headers) {
-    line += row.Text(header.ColumnIndex);
+    row.AppendText(header.ColumnIndex, line);
     line += '\t';
   }
 }

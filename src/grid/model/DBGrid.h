@@ -185,6 +185,9 @@ class TCustomDBGrid : public TCustomTreeList {
   bool ValidateNode(const TTreeListNode* node) const { return nodeLinks_.count(node) != 0; }
   void FocusControl(dataset::TField** field);
 
+  // The record set is inserting a record nobody has changed beyond the
+  // grid's own filling of its groups' fields.
+  bool InsertUntouched() const;
   bool LoadingData() const { return loadingData_; }
   bool Locating() const { return locating_; }
   TTreeListNode* EditedNode() const { return editedNode_; }
@@ -312,6 +315,8 @@ class TCustomDBGrid : public TCustomTreeList {
   bool refreshingNodes_ = false;
   bool updatingActive_ = false;
   bool findingCurrent_ = false;
+  bool prefilling_ = false;
+  bool insertTouched_ = false;
   TTreeListNode* editedNode_ = nullptr;
   dataset::Variant savedKeyValue_ = dataset::Variant::Null();
   std::unordered_set<const TTreeListNode*> nodeLinks_;

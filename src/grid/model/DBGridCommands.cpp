@@ -107,7 +107,7 @@ void TCustomDBGrid::ExitGrid() {
   if (!HasOption(goCancelOnExit)) return;
   dataset::TDataSet* ds = ActiveDataSet();
   if (ds == nullptr) return;
-  if (ds->State() == dataset::dsInsert && !ds->Modified() && !dataLink_.Modified()) {
+  if (InsertUntouched()) {
     CancelEditor();
     ds->Cancel();
     return;
@@ -143,8 +143,7 @@ void TCustomDBGrid::FocusNextRow() {
 void TCustomDBGrid::FocusPriorRow() {
   TTreeListNode* node = FocusedNode();
   dataset::TDataSet* ds = ActiveDataSet();
-  if (ds != nullptr && ds->State() == dataset::dsInsert && node != nullptr && node == editedNode_ &&
-      node->GetNextNode() == nullptr && !ds->Modified() && !dataLink_.Modified()) {
+  if (ds != nullptr && InsertUntouched() && node != nullptr && node == editedNode_ && node->GetNextNode() == nullptr) {
     // Up on a new record nobody touched, appended at the end: it goes.
     CancelEditor();
     ds->Cancel();

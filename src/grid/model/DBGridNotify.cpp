@@ -201,6 +201,7 @@ void TCustomDBGrid::RecordChanged(TField* field) {
   dataset::TDataSet* ds = ActiveDataSet();
   if (ds == nullptr) return;
   if ((ds->State() == dataset::dsInsert && editedNode_ == nullptr) || ds->State() == dataset::dsSetKey) return;
+  if (ds->State() == dataset::dsInsert && field != nullptr && !prefilling_) insertTouched_ = true;
   TTreeListNode* focused = FocusedNode();
   NodeRecordChanged(field, focused);
   if (editedNode_ == nullptr && FocusedNode() != nullptr) savedKeyValue_ = AsDBNode(FocusedNode())->KeyValue;
@@ -270,13 +271,20 @@ void TCustomDBGrid::InsertNode(bool append) {
   savedKeyValue_ = d->KeyValue;
   nodeLinks_.insert(node);
   StoreFocus(node, -1);
+  insertTouched_ = false;
   // The new record starts in the focused row's groups.
   dataset::TDataSet* ds = ActiveDataSet();
+  TFlagScope prefilling(prefilling_, true);
   for (TTreeListNode* group = node->Parent(); group != nullptr && ds != nullptr; group = group->Parent()) {
     auto* column = dynamic_cast<TDBTreeListColumn*>(GroupColumns(group->Level()));
     if (column == nullptr || column->Field() == nullptr || !column->Field()->CanModify()) continue;
     column->Field()->SetValue(AsDBNode(group)->GroupValue);
   }
+}
+
+bool TCustomDBGrid::InsertUntouched() const {
+  dataset::TDataSet* ds = ActiveDataSet();
+  return ds != nullptr && ds->State() == dataset::dsInsert && !insertTouched_ && !dataLink_.Modified();
 }
 
 bool TCustomDBGrid::DeleteNodeRecord(TTreeListNode* node) {
@@ -452,6 +460,10 @@ bool TCustomDBGrid::LocateByNode(TTreeListNode* oldNode, TTreeListNode* newNode,
   bool found = true;
   try {
     if (useLocate) {
+      // The engine notices another program's changes only when it reads
+      // from the files; without this a row deleted elsewhere could still
+      // be found in its buffers.
+      ds->Refresh();
       locating_ = true;
       found = ds->Locate(keyFieldName_, key, 0);
       locating_ = false;

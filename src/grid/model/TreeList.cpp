@@ -964,6 +964,8 @@ void TCustomTreeList::RefreshGroupColumns() {
   rebuildingGroups_ = false;
   EndGrouping();
   smartReloadRequest_ = false;
+  // The list and the tree now match the columns.
+  fullRefreshRequest_ = false;
   if (groupColumns_.empty()) ReLoadGroupList();
   EndUpdate();
 }

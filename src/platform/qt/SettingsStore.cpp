@@ -1,12 +1,17 @@
 #include "platform/qt/SettingsStore.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <stdexcept>
 
 #include <QDir>
+#include <QFileInfo>
 #include <QStringList>
 #include <QVariant>
 
+#include "platform/core/OwnerOnlyFiles.h"
 #include "platform/qt/AnsiText.h"
 
 namespace marrowick::platform {
@@ -40,8 +45,33 @@ std::string SettingsGroupForKey(const std::string& key) {
 
 TQtSettingsStore::TQtSettingsStore() : TQtSettingsStore(SettingsFilePath()) {}
 
+namespace {
+
+// The settings file is the user's own business, like the catalogue beside
+// it, so it is kept readable and writable by its owner alone. Created that
+// way before the first write (or narrowed, when it was wider), it stays so:
+// QSettings replaces the file with a copy that keeps its permissions.
+void PrepareOwnerOnlyFile(const std::string& filePath) {
+  const QString path = QString::fromStdString(filePath);
+  if (QFileInfo::exists(path)) {
+    NarrowToOwner(filePath);
+    return;
+  }
+  QDir().mkpath(QFileInfo(path).absolutePath());
+  const int fd = ::open(filePath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd >= 0) {
+    ::close(fd);
+  } else {
+    NarrowToOwner(filePath);
+  }
+}
+
+}  // namespace
+
 TQtSettingsStore::TQtSettingsStore(const std::string& filePath)
-    : settings_(QString::fromStdString(filePath), QSettings::IniFormat) {}
+    : settings_(QString::fromStdString(filePath), QSettings::IniFormat) {
+  NarrowToOwner(filePath);
+}
 
 TQtSettingsStore::~TQtSettingsStore() = default;  // QSettings writes what is pending
 
@@ -91,6 +121,8 @@ std::string TQtSettingsStore::ReadString(const std::string& name) {
 }
 
 void TQtSettingsStore::WriteString(const std::string& name, const std::string& value) {
+  const std::string filePath = settings_.fileName().toStdString();
+  PrepareOwnerOnlyFile(filePath);
   settings_.setValue(ValuePath(name), AnsiToQString(value));
   if (!lazyWrite_) {
     settings_.sync();

@@ -1,0 +1,43 @@
+# Removes the files the last install listed in its manifest:
+#   cmake -DMANIFEST=build/install_manifest.txt -P cmake/Uninstall.cmake
+# The catalogue in the program directory is never listed, so the user's
+# sites stay; the directories Marrowick made are removed when left empty.
+if(NOT DEFINED MANIFEST OR NOT EXISTS "${MANIFEST}")
+  message(FATAL_ERROR "Nothing to remove: no install manifest at '${MANIFEST}' (install first)")
+endif()
+
+file(STRINGS "${MANIFEST}" installed)
+set(directories "")
+foreach(file ${installed})
+  if(EXISTS "${file}" OR IS_SYMLINK "${file}")
+    message(STATUS "Removing: ${file}")
+    file(REMOVE "${file}")
+  endif()
+  get_filename_component(dir "${file}" DIRECTORY)
+  list(APPEND directories "${dir}")
+endforeach()
+
+# Marrowick's own directories, deepest first; shared ones (bin, share/icons)
+# are left alone.
+list(REMOVE_DUPLICATES directories)
+list(SORT directories ORDER DESCENDING)
+foreach(dir ${directories})
+  if(NOT dir MATCHES "/marrowick(/[^/]+)?$")
+    continue()
+  endif()
+  file(GLOB left "${dir}/*" "${dir}/.*")
+  if(left)
+    message(STATUS "Keeping ${dir}: it holds your catalogue or other files of yours")
+  elseif(IS_DIRECTORY "${dir}")
+    file(REMOVE_RECURSE "${dir}")
+  endif()
+endforeach()
+foreach(dir ${directories})
+  if(dir MATCHES "/share/marrowick/sample$")
+    get_filename_component(parent "${dir}" DIRECTORY)
+    file(GLOB left "${parent}/*")
+    if(NOT left AND IS_DIRECTORY "${parent}")
+      file(REMOVE_RECURSE "${parent}")
+    endif()
+  endif()
+endforeach()

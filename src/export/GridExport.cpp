@@ -7,8 +7,8 @@
 namespace exports {
 
 void TDBGridExport::SaveToStream(IByteSink& stream) {
-  Stream = &stream;
   Grid.BeginExport();
+  Stream = &stream;
   std::exception_ptr failure;
   try {
     Headers = Grid.VisibleHeaders();

@@ -57,7 +57,9 @@ TReplacingFile::TReplacingFile(const std::string& target) : target_(target), pat
   if (exists && access(path_.c_str(), W_OK) != 0) {
     throw EExportError::FromErrno(EExportError::esCreate, target_, errno);
   }
-  const std::string prefix = DirectoryOf(path_) + "/." + BaseNameOf(path_) + ".";
+  // The temporary name stays within the file system's name length even
+  // when the target's name nearly fills it.
+  const std::string prefix = DirectoryOf(path_) + "/." + BaseNameOf(path_).substr(0, 200) + ".";
   for (int attempt = 0; fd_ < 0; ++attempt) {
     temp_ = prefix + RandomSuffix() + "~";
     fd_ = open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);

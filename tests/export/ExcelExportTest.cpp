@@ -127,6 +127,32 @@ TEST(ExcelExportTest, FlatEmptyGridIsHeadHeaderRowAndEof) {
   EXPECT_EQ(sheet.substr(HeadLength(1, 0)), Hex("04 02 08 00 00 00 00 00 16 00 00 00") + kEof);
 }
 
+TEST(ExcelExportTest, NestedGroupsWithTheGroupedColumnHiddenAndABandRow) {
+  // Two group columns, the grouped category column hidden: one exported
+  // column in sheet column 2; a level-1 group row holds its text in column 1.
+  TTestGrid grid = ProgramGrid({Header(kName, "Site Name", 200)}, 2);
+  grid.Look.ShowBands = true;
+  grid.Look.Bands = {{"Sites", taCenter, 1}};
+  grid.Roots = {Group("Site Category : News ", {Group("Site Login : me ", {Data({"News", "Wire", "", "me"})})}, false)};
+
+  const std::string sheet = Xls(grid).substr(HeadLength(1, 2));
+  const std::string expected =
+      // band row: blanks everywhere, then the band's text over its first cell
+      Hex("01 02 06 00 00 00 00 00 17 00") + Hex("01 02 06 00 00 00 01 00 17 00") +
+      Hex("01 02 06 00 00 00 02 00 17 00") + Hex("04 02 0D 00 00 00 02 00 1A 00 05 00") + "Sites" +
+      // header row
+      Hex("01 02 06 00 01 00 00 00 17 00") + Hex("01 02 06 00 01 00 01 00 17 00") +
+      Hex("04 02 11 00 01 00 02 00 16 00 09 00") + "Site Name" +
+      // the collapsed level-0 group, its level-1 group and its site
+      Hex("04 02 1D 00 02 00 00 00 17 00 15 00") + "Site Category : News " +
+      Hex("01 02 06 00 02 00 01 00 17 00") + Hex("01 02 06 00 02 00 02 00 17 00") +
+      Hex("01 02 06 00 03 00 00 00 17 00") + Hex("04 02 18 00 03 00 01 00 17 00 10 00") + "Site Login : me " +
+      Hex("01 02 06 00 03 00 02 00 17 00") +
+      Hex("01 02 06 00 04 00 00 00 17 00") + Hex("01 02 06 00 04 00 01 00 17 00") +
+      Hex("04 02 0C 00 04 00 02 00 1D 00 04 00") + "Wire" + kEof;
+  EXPECT_EQ(sheet, expected);
+}
+
 TEST(ExcelExportTest, CellKindsByFieldType) {
   auto typed = [](int column, dataset::TFieldType type) {
     TExportHeader header = Header(column, "c" + std::to_string(column), 64);

@@ -182,6 +182,26 @@ TEST_F(ExportFileTest, ADirectoryClosedToTheUserIsPermissionDenied) {
   EXPECT_EQ(answer, "Cannot create file \"" + file + "\". Permission denied");
   EXPECT_EQ(Read(file), "old page");
   EXPECT_EQ(Entries(), std::set<std::string>{"sites.html"});
+
+  // In a directory the user may write, a file the user may not write is
+  // refused as opening it would be, not replaced behind its back.
+  ASSERT_EQ(chown(dir_.c_str(), 65534, 65534), 0);
+  ASSERT_EQ(chown(file.c_str(), 65534, 65534), 0);
+  chmod(file.c_str(), 0444);
+  const std::string readOnly = InChild([&] {
+    if (setuid(65534) != 0) return std::string("skip");
+    return ErrorOf([&] { ExportToFile(grid_, file, TExportFormat::Text, kScheme); });
+  });
+  EXPECT_EQ(readOnly, "Cannot create file \"" + file + "\". Permission denied");
+  EXPECT_EQ(Read(file), "old page");
+  EXPECT_EQ(Entries(), std::set<std::string>{"sites.html"});
+}
+
+TEST_F(ExportFileTest, ANameThatNearlyFillsTheLimitStillGetsItsTemporaryFile) {
+  const std::string file = Path(std::string(250, 'n') + ".txt");
+  ExportToFile(grid_, file, TExportFormat::Text, kScheme);
+  EXPECT_EQ(Read(file), Streamed(TExportFormat::Text));
+  EXPECT_EQ(Entries().size(), 1u);
 }
 
 TEST_F(ExportFileTest, AFailureWhileRowsAreWrittenLeavesTheOldFileAsItWas) {

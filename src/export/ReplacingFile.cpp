@@ -57,6 +57,16 @@ TReplacingFile::TReplacingFile(const std::string& target) : target_(target), pat
   if (exists && access(path_.c_str(), W_OK) != 0) {
     throw EExportError::FromErrno(EExportError::esCreate, target_, errno);
   }
+  // A device or a pipe is no file to be replaced: it is written directly,
+  // as a plain create would have (and renaming over /dev/null would put a
+  // file in its place).
+  if (exists && !S_ISREG(st.st_mode)) {
+    fd_ = open(path_.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd_ < 0) throw EExportError::FromErrno(EExportError::esCreate, target_, errno);
+    direct_ = true;
+    buffer_.reserve(kBufferSize);
+    return;
+  }
   // The temporary name stays within the file system's name length even
   // when the target's name nearly fills it.
   const std::string prefix = DirectoryOf(path_) + "/." + BaseNameOf(path_).substr(0, 200) + ".";
@@ -112,6 +122,13 @@ void TReplacingFile::FlushBuffer() {
 void TReplacingFile::Commit() {
   if (fd_ < 0) throw EExportError::FromErrno(EExportError::esWrite, target_, EBADF);
   FlushBuffer();
+  if (direct_) {
+    int fd = fd_;
+    fd_ = -1;
+    committed_ = true;
+    if (close(fd) != 0) throw EExportError::FromErrno(EExportError::esWrite, target_, errno);
+    return;
+  }
   if (fdatasync(fd_) != 0) Fail(errno);
   int fd = fd_;
   fd_ = -1;

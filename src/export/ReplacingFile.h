@@ -8,7 +8,8 @@
 // umask. Commit writes what is buffered, syncs the data, closes the file and
 // renames it over the target; anything short of a commit (an error, the
 // object destroyed) removes the temporary file and leaves the target as it
-// was.
+// was. A target that is a device or a pipe (/dev/null, /dev/stdout) is
+// written directly.
 #pragma once
 
 #include <functional>
@@ -51,6 +52,7 @@ class TReplacingFile : public IByteSink {
   std::string temp_;
   std::string buffer_;
   int fd_ = -1;
+  bool direct_ = false;  // a device or pipe, written in place
   bool committed_ = false;
 };
 

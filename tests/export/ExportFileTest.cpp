@@ -197,6 +197,15 @@ TEST_F(ExportFileTest, ADirectoryClosedToTheUserIsPermissionDenied) {
   EXPECT_EQ(Entries(), std::set<std::string>{"sites.html"});
 }
 
+TEST_F(ExportFileTest, ADeviceIsWrittenInPlaceNotReplaced) {
+  for (TExportFormat format : kFormats) ExportToFile(grid_, "/dev/null", format, kScheme);
+  struct stat st {};
+  ASSERT_EQ(stat("/dev/null", &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode));
+  EXPECT_EQ(ErrorOf([&] { ExportToFile(grid_, "/dev/full", TExportFormat::Html, kScheme); }),
+            "Cannot write file \"/dev/full\". No space left on device");
+}
+
 TEST_F(ExportFileTest, ANameThatNearlyFillsTheLimitStillGetsItsTemporaryFile) {
   const std::string file = Path(std::string(250, 'n') + ".txt");
   ExportToFile(grid_, file, TExportFormat::Text, kScheme);

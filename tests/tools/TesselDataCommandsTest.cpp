@@ -301,6 +301,62 @@ TEST_F(TesselDataCommands, TwoProcessesInsertIntoOneTableAtOnce) {
   EXPECT_EQ(verify.Exit, 0) << verify.Out << verify.Err;
 }
 
+// A table whose index file was lost shows its active records to every
+// command, whichever comes first, and as often as asked.
+TEST_F(TesselDataCommands, LostIndexFileShowsTheActiveRecordsToEveryCommand) {
+  CreateCatalogue();
+  std::vector<json> sites;
+  for (int i = 1; i <= 60; ++i) sites.push_back(Site("News", "https://s" + std::to_string(i) + ".example/", "S", nullptr));
+  ASSERT_EQ(Tool({"insert", table_, WriteLines("sites.jsonl", sites)}).Exit, 0);
+  for (int i = 6; i <= 60; i += 6) {
+    ToolRun r = Tool({"delete", table_, "--index", "siteurl", "--key", "https://s" + std::to_string(i) + ".example/"});
+    ASSERT_EQ(r.Exit, 0) << r.Err;
+  }
+  const fs::path idx = dir_ / "linksdata.IDX";
+  const std::string dat = ReadFile(dir_ / "linksdata.DAT");
+  const std::string blb = ReadFile(dir_ / "linksdata.BLB");
+
+  auto count = [&] {
+    ToolRun r = Tool({"count", table_});
+    EXPECT_EQ(r.Exit, 0) << r.Err;
+    return r.Out;
+  };
+  const std::vector<std::vector<std::string>> orders = {
+      {"count", "count", "dump", "verify", "count"},
+      {"verify", "count", "count", "dump", "verify"},
+      {"verify --repair", "dump", "count", "verify"},
+      {"dump", "insert", "count", "verify", "dump"},
+  };
+  for (const std::vector<std::string>& order : orders) {
+    SCOPED_TRACE(order.front());
+    std::ofstream(dir_ / "linksdata.DAT", std::ios::binary) << dat;
+    std::ofstream(dir_ / "linksdata.BLB", std::ios::binary) << blb;
+    fs::remove(idx);
+    std::set<std::string> expected;
+    for (int i = 1; i <= 60; ++i)
+      if (i % 6 != 0) expected.insert("https://s" + std::to_string(i) + ".example/");
+    for (const std::string& command : order) {
+      SCOPED_TRACE(command);
+      if (command == "count") {
+        EXPECT_EQ(count(), std::to_string(expected.size()) + "\n");
+      } else if (command == "dump") {
+        std::set<std::string> urls;
+        for (const json& r : Dump()) urls.insert(r["siteurl"].get<std::string>());
+        EXPECT_EQ(urls, expected);
+      } else if (command == "insert") {
+        ToolRun r = Tool({"insert", table_, WriteLines("one.jsonl", {Site("Arts", "https://new.example/", "N", "note")})});
+        ASSERT_EQ(r.Exit, 0) << r.Err;
+        expected.insert("https://new.example/");
+      } else {
+        std::vector<std::string> args = {"verify", table_};
+        if (command == "verify --repair") args.push_back("--repair");
+        ToolRun r = Tool(args);
+        EXPECT_EQ(r.Exit, 0) << r.Out << r.Err;
+      }
+    }
+  }
+}
+
 TEST_F(TesselDataCommands, SampleCatalogueLoadsCompletely) {
   CreateCatalogue();
   const std::string sites = std::string(MARROWICK_DATA_DIR) + "/sites.jsonl";

@@ -17,7 +17,7 @@ OpenedTable::OpenedTable(const std::string& tableArgument, const OpenOptions& op
     table_->ValidateHeaders(options.ForStructureCheck);
     if (table_->IsEncrypted() && (!options.Password || *options.Password != table_->Password()))
       tessel::RaiseEngineError(tessel::ec::PasswordRequired, table_->TableName());
-    if (table_->IndexFileRecreated()) table_->RepairRecreatedIndex();
+    table_->CompleteRecreatedIndex();
   } catch (...) {
     open_ = false;
     try {

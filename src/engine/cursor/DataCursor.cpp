@@ -212,16 +212,8 @@ void TDataCursor::Open() {
 
     if (table_->IndexFileRecreated()) {
       // The index file was lost and laid down anew: "Sys Deleted" is rebuilt
-      // from the record slots before the table is used.
-      table_->BeginWrite();
-      try {
-        table_->RepairRecreatedIndex();
-        if (!exclusive_ && !filesReadOnly_) table_->FlushTable(false, true, true);
-      } catch (...) {
-        Quietly([&] { table_->EndWrite(); });
-        throw;
-      }
-      table_->EndWrite();
+      // from the record slots, and written, before the table is used.
+      table_->CompleteRecreatedIndex();
       RememberCounters();
     }
 

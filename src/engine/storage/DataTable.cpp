@@ -1,6 +1,7 @@
 #include "engine/storage/DataTable.h"
 
 #include <algorithm>
+#include <atomic>
 #include <exception>
 #include <numeric>
 
@@ -111,6 +112,10 @@ void TDataTable::OpenFiles() {
     data_.ReadHeader();
     data_.ReadFieldDescs();
 
+    // A lost index file is laid down anew; the opening cursor repairs the
+    // table (CompleteRecreatedIndex) before it is used. A table opened
+    // read-only writes nothing: its index lives in memory for this open.
+    const bool writesNothing = Settings.ReadOnly || data_.OpenedReadOnly();
     bool indexMissing = false;
     try {
       index_.Open();
@@ -119,16 +124,21 @@ void TDataTable::OpenFiles() {
       indexMissing = true;
     }
     if (indexMissing) {
-      // A lost index file is laid down anew; the opening cursor repairs the
-      // table (RepairRecreatedIndex) before it is used.
-      index_.CreateEmpty();
-      index_.InitIndexHeader();
-      index_.WriteIndexHeader(true);
-      index_.Close();
-      index_.Open();
-      indexRecreated_ = true;
+      LayDownIndexFile(writesNothing);
+    } else {
+      index_.ReadIndexHeader();
+      // The bare header of a re-created index file whose repair never
+      // reached the file: "Sys Deleted" holds none of the slots, so the
+      // table is re-created the same way.
+      if (IsBareIndexHeader(index_.Header)) {
+        if (writesNothing || index_.OpenedReadOnly()) {
+          index_.Close();
+          LayDownIndexFile(true);
+        } else {
+          indexRecreated_ = true;
+        }
+      }
     }
-    index_.ReadIndexHeader();
 
     // The descriptors are asked as well, so that the structure check can
     // reach the BLOBs of a table whose header count is damaged (the header
@@ -147,6 +157,35 @@ void TDataTable::OpenFiles() {
     throw;
   }
   openCount_ = 1;
+}
+
+bool TDataTable::IsBareIndexHeader(const TIndexHeader& h) {
+  // Table creation marks a table without primary index as such, so no
+  // table's header has an empty primary slot with the flag clear.
+  if (h.NoPrimaryIndex != 0 || h.SecondaryCount != 0 || h.ActiveRecordCount != 0) return false;
+  for (int slot = 0; slot < kSysDeletedSlot; ++slot) {
+    const TIndexDesc& d = h.Indexes[static_cast<size_t>(slot)];
+    if (d.KeyLength != 0 || d.FieldCount != 0) return false;
+  }
+  return h.Indexes[kSysDeletedSlot].RootPage == 0;
+}
+
+void TDataTable::LayDownIndexFile(bool inMemory) {
+  if (inMemory) {
+    // A memory file of a name no table's file can have (those end in their
+    // extension), removed when the table closes.
+    static std::atomic<uint64_t> serial{0};
+    index_.InMemory = true;
+    index_.Temporary = true;
+    index_.SetFileName(IndexFileName() + ".rebuilt-" + std::to_string(++serial));
+  }
+  index_.CreateEmpty();
+  index_.InitIndexHeader();
+  index_.WriteIndexHeader(true);
+  index_.Close();
+  index_.Open();
+  index_.ReadIndexHeader();
+  indexRecreated_ = true;
 }
 
 void TDataTable::CloseFiles(bool flush) {

@@ -79,6 +79,16 @@ class TDataTable {
   // lock; the repaired pages and header reach the file with the next
   // FlushTable (forced index header) or when the table is closed.
   void RepairRecreatedIndex();
+  // The repair as an opener makes it: nothing when the index file was not
+  // re-created; else, under the write lock of a shared table (unless
+  // another user completed the repair meanwhile), RepairRecreatedIndex and,
+  // on a writable table, the index pages and then the header written and
+  // flushed at once, so that the file is whole before the table is used.
+  // A read-only table repairs its index in memory only.
+  void CompleteRecreatedIndex();
+  // Whether h is the header of a re-created index file and nothing more:
+  // no index definitions, no primary-index flag, "Sys Deleted" empty.
+  static bool IsBareIndexHeader(const TIndexHeader& h);
 
   // Checks a structure in place (fills sizes, offsets, key lengths).
   static void CheckStructure(TTableStructure& structure, bool allowNoPrimary,
@@ -169,6 +179,9 @@ class TDataTable {
 
  private:
   void ApplySettings(TFileHandler& file, const std::string& name);
+  // Creates the index file with a header of no indexes and marks it
+  // re-created; inMemory lays it down in the memory file store instead.
+  void LayDownIndexFile(bool inMemory);
   // FlushTable's writes, without the flush of a write-through table.
   void FlushTableFiles(bool trim, bool forceData, bool forceIndex);
   void BuildLocale();

@@ -40,4 +40,29 @@ void TDataTable::RepairRecreatedIndex() {
   indexRecreated_ = false;
 }
 
+void TDataTable::CompleteRecreatedIndex() {
+  if (!indexRecreated_) return;
+  const bool lockedBefore = writeLocked_;
+  BeginWrite();
+  const bool locked = !lockedBefore && writeLocked_;
+  try {
+    // The write lock re-read a header another user changed: one whose
+    // repair reached the file first leaves nothing to do.
+    if (IsBareIndexHeader(index_.Header)) {
+      RepairRecreatedIndex();
+      if (!readOnly_) FlushTable(false, false, true);
+    }
+    indexRecreated_ = false;
+  } catch (...) {
+    if (locked) {
+      try {
+        EndWrite();
+      } catch (...) {
+      }
+    }
+    throw;
+  }
+  if (locked) EndWrite();
+}
+
 }  // namespace tessel

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -140,6 +141,7 @@ class SaveDialogTest : public ::testing::Test {
   void SetUp() override {
     testing::TestApplication();
     ASSERT_TRUE(dir_.isValid());
+    owner_ = std::make_unique<QWidget>();
   }
 
   std::string PathOf(const char* name) const { return (dir_.path() + QLatin1Char('/') + name).toStdString(); }
@@ -151,7 +153,7 @@ class SaveDialogTest : public ::testing::Test {
                                     QMessageBox::StandardButton answer, bool& asked) {
     asked = false;
     QTimer::singleShot(0, [this, name, answer, &asked] {
-      auto* dialog = owner_.findChild<QFileDialog*>();
+      auto* dialog = owner_->findChild<QFileDialog*>();
       ASSERT_NE(dialog, nullptr);
       auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
       ASSERT_NE(edit, nullptr);
@@ -176,11 +178,11 @@ class SaveDialogTest : public ::testing::Test {
   }
 
   QTemporaryDir dir_;
-  QWidget owner_;
+  std::unique_ptr<QWidget> owner_;
 };
 
 TEST_F(SaveDialogTest, TheFileDialogIsSetUpFromTheRequest) {
-  TQtSaveDialog save(&owner_);
+  TQtSaveDialog save(owner_.get());
   QFileDialog dialog;
   save.Configure(dialog, SaveRequestFor(TExportFormat::Html));
   EXPECT_EQ(dialog.windowTitle(), "Export to HTML");
@@ -193,7 +195,7 @@ TEST_F(SaveDialogTest, TheFileDialogIsSetUpFromTheRequest) {
 }
 
 TEST_F(SaveDialogTest, ANameWithoutExtensionGetsTheFormatsAndIsRememberedForTheNextExport) {
-  TQtSaveDialog save(&owner_);
+  TQtSaveDialog save(owner_.get());
   bool asked = false;
   const QString typed = dir_.path() + QStringLiteral("/sites");
   std::optional<std::string> chosen = SaveAs(save, SaveRequestFor(TExportFormat::Text), typed, QMessageBox::Yes, asked);
@@ -216,7 +218,7 @@ TEST_F(SaveDialogTest, ANameWithoutExtensionGetsTheFormatsAndIsRememberedForTheN
 
 TEST_F(SaveDialogTest, AnExistingFileIsReplacedOnlyAfterTheUserAgrees) {
   std::ofstream(PathOf("page.HTML")) << "old";
-  TQtSaveDialog save(&owner_);
+  TQtSaveDialog save(owner_.get());
   bool asked = false;
   const QString typed = dir_.path() + QStringLiteral("/page");
 

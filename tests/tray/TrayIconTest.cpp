@@ -148,17 +148,6 @@ TEST_F(TrayIconTest, SingleClicksDoNotRestoreAndTheDoubleClickEventMayKeepTheWin
   EXPECT_TRUE(window_->isVisible());
 }
 
-TEST_F(TrayIconTest, WithoutMinimizeToTrayTheWindowMinimisesAsAnyOther) {
-  TTrayIcon& tray = MakeTray();
-  window_->show();
-  Settle();
-  window_->showMinimized();
-  Settle();
-  EXPECT_TRUE(window_->isVisible());
-  EXPECT_TRUE(window_->isMinimized());
-  EXPECT_FALSE(tray.OwnerInTray());
-}
-
 TEST_F(TrayIconTest, TheProgramsMenuCallsItsHandlersAndShowsOnARightPress) {
   TTrayIcon& tray = MakeTray();
   tray.SetMinimizeToTray(true);

@@ -19,14 +19,16 @@ const char* const kVerifyCommandFooter =
     "--repair cuts the data file to the record slots its header counts (the slot of an insert that\n"
     "never completed), raises the header's last record and BLOB identifiers to the highest in use,\n"
     "cuts broken free chains of record slots, index pages and BLOB blocks before the damage,\n"
+    "lays the chain of deleted record slots anew through every deleted slot when it leaves some\n"
+    "out (with a primary index, inserts reuse deleted slots only through it),\n"
     "clears BLOB fields whose first block is lost and shortens BLOB values whose chain ends early,\n"
     "sets the active record count, the BLOB field count and the end-of-file positions right, and\n"
     "rebuilds every damaged index tree from the records.\n"
     "It cannot recover: damaged file headers or field descriptors (the table does not open), damaged\n"
     "index definitions, BLOB data behind a broken link, a missing BLOB file, nor records whose key\n"
     "equals another record's in the same index (they stay out of it).\n"
-    "Pages of rebuilt trees and of cut chains, and blocks and slots behind a cut, stay in the files\n"
-    "unused: the files do not shrink.";
+    "Pages of rebuilt trees and of cut chains, and blocks behind a cut, stay in the files unused:\n"
+    "the files do not shrink.";
 
 int VerifyTableCommand(const std::string& table, bool repair, const std::optional<std::string>& password) {
   OpenOptions options;

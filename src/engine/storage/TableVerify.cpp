@@ -122,6 +122,7 @@ class TVerifier {
     Phase(TVerifyArea::Files, [this] { CheckDefinitions(); });
     Phase(TVerifyArea::FreeSlots, [this] { CheckFreeSlots(); });
     Phase(TVerifyArea::Records, [this] { ScanRecords(); });
+    if (scanComplete_ && chainWalked_) Phase(TVerifyArea::FreeSlots, [this] { CheckUnchainedSlots(); });
     if (blobsUsable_) Phase(TVerifyArea::FreeBlocks, [this] { CheckFreeBlocks(); });
     if (scanComplete_) Phase(TVerifyArea::Records, [this] { CheckActiveCount(); });
     Phase(TVerifyArea::IndexTree, [this] { CheckIndexes(); });
@@ -268,7 +269,8 @@ class TVerifier {
   // chain before the damage.
   void CheckFreeSlots() {
     const int32_t count = data_.PhysicalRecordCount();
-    std::vector<bool> seen(static_cast<size_t>(std::max(count, 0)) + 1, false);
+    std::vector<bool>& seen = chained_;
+    seen.assign(static_cast<size_t>(std::max(count, 0)) + 1, false);
     int32_t previous = 0;
     int32_t r = data_.Header.FirstFreeRecord;
     while (r != 0) {
@@ -299,11 +301,39 @@ class TVerifier {
             last->Modified = true;
           }
         }
+        // The slots behind the damage are off the chain: told (and chained
+        // anew) after the scan.
+        chainWalked_ = true;
         return;
       }
       seen[static_cast<size_t>(r)] = true;
       previous = r;
       r = next;
+    }
+    chainWalked_ = true;
+  }
+
+  // With a primary index inserts reuse deleted slots through the chain
+  // alone, so a deleted slot off it would stay unused for ever. (Without
+  // one, inserts always append and the chain holds the last deleted slot.)
+  // Fixing lays the chain anew through every deleted slot, lowest first.
+  void CheckUnchainedSlots() {
+    if (index_.Header.NoPrimaryIndex != 0) return;
+    std::vector<int32_t> off;
+    for (int32_t r : deletedSlots_)
+      if (!chained_[static_cast<size_t>(r)]) off.push_back(r);
+    if (off.empty()) return;
+    const std::string what = off.size() == 1 ? "1 deleted record slot, " + Rec(off.front())
+                                             : std::to_string(off.size()) +
+                                                   " deleted record slots, the first " + Rec(off.front());
+    Report(TVerifyArea::FreeSlots, -1, off.front(), fix_, "Free record chain leaves out " + what);
+    if (!fix_) return;
+    data_.Header.FirstFreeRecord = deletedSlots_.front();
+    data_.HeaderModified = true;
+    for (size_t i = 0; i < deletedSlots_.size(); ++i) {
+      THeldRecord record(data_, deletedSlots_[i]);
+      record->SetLink(i + 1 < deletedSlots_.size() ? deletedSlots_[i + 1] : 0);
+      record->Modified = true;
     }
   }
 
@@ -327,6 +357,7 @@ class TVerifier {
     int32_t active = 0;
     TIssuedAbove recordIds(data_.Header.LastAutoIncValue);
     TIssuedAbove blobIds(data_.Header.LastBlobId);
+    deletedSlots_.clear();
     for (int32_t r = 1; r <= count; ++r) {
       THeldRecord record(data_, r);
       uint8_t* image = record->Data();
@@ -340,7 +371,10 @@ class TVerifier {
           record->Modified = true;
         }
       }
-      if (record->IsDeleted()) continue;
+      if (record->IsDeleted()) {
+        deletedSlots_.push_back(r);
+        continue;
+      }
       ++active;
       for (const TFieldDesc* field : blobFields) {
         const uint8_t* area = image + field->RecordOffset;
@@ -672,6 +706,9 @@ class TVerifier {
 
   bool blobsUsable_ = false;
   bool scanComplete_ = false;
+  bool chainWalked_ = false;            // the free chain was walked to its end or cut
+  std::vector<bool> chained_;           // by slot: on the free chain as walked
+  std::vector<int32_t> deletedSlots_;   // ascending
   int32_t activeRecords_ = 0;
   int32_t currentRecord_ = 0;
   std::unordered_set<int32_t> usedBlocks_;

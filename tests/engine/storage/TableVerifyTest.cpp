@@ -514,6 +514,73 @@ TEST_F(TableVerifyTest, BlobFieldCountThatDisagreesWithTheDescriptorsIsReportedA
   }
 }
 
+// With a primary index inserts reuse deleted slots through the free chain
+// only: a deleted slot left off it would stay unused for ever. The check
+// reports such slots, and the repair chains every deleted slot.
+TEST_F(TableVerifyTest, DeletedSlotsOffTheFreeChainAreReportedAndChainedByTheRepair) {
+  Build(100);
+  const Files pristine = Save();
+  // The slots along the chain and the deleted ones, as the data file has them.
+  auto chain = [&] {
+    const std::vector<uint8_t> data = ReadFileBytes(DataName());
+    std::vector<int32_t> slots;
+    for (int32_t r = GetI32(data.data() + 9); r != 0 && slots.size() <= 100; r = GetI32(data.data() + SlotAt(r) + 1))
+      slots.push_back(r);
+    std::sort(slots.begin(), slots.end());
+    return slots;
+  };
+  auto deleted = [&] {
+    const std::vector<uint8_t> data = ReadFileBytes(DataName());
+    std::vector<int32_t> slots;
+    for (int32_t r = 1; r <= 100; ++r)
+      if (data[static_cast<size_t>(SlotAt(r))] != 0) slots.push_back(r);
+    return slots;
+  };
+  ASSERT_EQ(chain(), deleted());
+  ASSERT_EQ(chain().size(), 20u);
+
+  struct Case {
+    const char* Name;
+    std::function<void()> Apply;
+    std::string Text;
+  };
+  const std::vector<Case> cases = {
+      {"first free record lost", [&] { PatchFileBytes(DataName(), 9, I32Bytes(0)); },
+       "Free record chain leaves out 20 deleted record slots, the first physical record # 5"},
+      {"deleted slot on the chain marked active",
+       [&] { PatchFileBytes(DataName(), SlotAt(50), {0}); },
+       "Free record chain leaves out 9 deleted record slots, the first physical record # 5"},
+      {"active slot marked deleted", [&] { PatchFileBytes(DataName(), SlotAt(12), {1}); },
+       "Free record chain leaves out 1 deleted record slot, physical record # 12"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    Restore(pristine);
+    c.Apply();
+    const Outcome check = Verify(false);
+    ASSERT_NE(check.Find(TVerifyArea::FreeSlots, c.Text + ", error not fixed"), nullptr) << check.All();
+    const Outcome repair = Verify(true);
+    ASSERT_NE(repair.Find(TVerifyArea::FreeSlots, c.Text + ", error fixed"), nullptr) << repair.All();
+    EXPECT_TRUE(repair.Summary.Sound()) << repair.All();
+    EXPECT_EQ(chain(), deleted());
+    EXPECT_TRUE(Verify(false).Summary.Sound());
+
+    // The next insert reuses a deleted slot instead of appending.
+    auto t = Open(true);
+    TRecord* slot = t->Data().AllocateSlot();
+    EXPECT_LE(slot->RecordNumber, 100);
+    t->Data().ReleaseRecord(slot);
+    t->CloseFiles(false);
+  }
+
+  // Without a primary index inserts always append and the chain holds the
+  // last deleted slot only: nothing to report.
+  Restore(pristine);
+  PatchFileBytes(IndexName(), 3978, {1});
+  const Outcome noPrimary = Verify(false);
+  EXPECT_EQ(noPrimary.Summary.FoundIn(TVerifyArea::FreeSlots), 0) << noPrimary.All();
+}
+
 TEST_F(TableVerifyTest, RepairedBlobValuesLoadWithWhatTheirChainsStillHold) {
   Build(40);
   const int32_t note2 = SlotI32(2, kNoteFirstBlock);

@@ -9,6 +9,8 @@
 //   export      the whole file: temporary file, writes, fdatasync, rename
 //   plain       the same bytes by fwrite in the writer's pieces, fclose
 //   plain+sync  the same, with fflush and fdatasync before fclose
+//   writer      the writer into a sink that only counts the bytes: its cost
+//               apart from the file
 // and, per grid, read-grid: only reading every cell text the writers read,
 // the row source's share of an export.
 //
@@ -237,6 +239,22 @@ void ReadGrid(benchmark::State& state, TExportFormat format) {
   }
 }
 
+// The writer into a sink that only counts: what the export costs apart
+// from the file.
+struct TCountingSink : IByteSink {
+  size_t Count = 0;
+  void Write(std::string_view bytes) override { Count += bytes.size(); }
+};
+
+void Writer(benchmark::State& state, TExportFormat format) {
+  TBenchGrid& grid = Grid(format);
+  for (auto _ : state) {
+    TCountingSink sink;
+    ExportToStream(grid, sink, format, kScheme);
+    benchmark::DoNotOptimize(sink.Count);
+  }
+}
+
 // Real time of each run by name, for the summary.
 class TSummaryReporter : public benchmark::ConsoleReporter {
  public:
@@ -298,6 +316,7 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark((name + "/plain+sync").c_str(), Plain, format, true)
         ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark((name + "/plain").c_str(), Plain, format, false)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark((name + "/writer").c_str(), Writer, format)->Unit(benchmark::kMillisecond);
     if (format != TExportFormat::Text) {
       benchmark::RegisterBenchmark((std::string(format == TExportFormat::Excel ? "65k" : "100k") + "/read-grid").c_str(),
                                    ReadGrid, format)
@@ -313,8 +332,8 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
 
-  std::printf("\n%-6s %7s %10s %9s %6s %11s %6s %10s %9s\n", "format", "rows", "export ms", "plain ms", "ratio",
-              "plain+sync", "ratio", "read grid", "peak KiB");
+  std::printf("\n%-6s %7s %10s %9s %6s %11s %6s %7s %10s %9s\n", "format", "rows", "export ms", "plain ms",
+              "ratio", "plain+sync", "ratio", "writer", "read grid", "peak KiB");
   for (TExportFormat format : {TExportFormat::Html, TExportFormat::Excel, TExportFormat::Text}) {
     const std::string name = FormatName(format);
     const std::string read = format == TExportFormat::Excel ? "65k/read-grid" : "100k/read-grid";
@@ -323,9 +342,10 @@ int main(int argc, char** argv) {
     const auto& e = f[name + "/export"];
     const auto& p = f[name + "/plain"];
     const auto& ps = f[name + "/plain+sync"];
-    std::printf("%-6s %7d %10.1f %9.1f %6.2f %11.1f %6.2f %10.1f %9.0f\n", name.c_str(),
+    std::printf("%-6s %7d %10.1f %9.1f %6.2f %11.1f %6.2f %7.1f %10.1f %9.0f\n", name.c_str(),
                 format == TExportFormat::Excel ? kExcelSites : kSites, e.Ms, p.Ms, e.Ms / p.Ms, ps.Ms, e.Ms / ps.Ms,
-                f.count(read) ? f[read].Ms : 0.0, e.PeakKiB);
+                f.count(name + "/writer") ? f[name + "/writer"].Ms : 0.0, f.count(read) ? f[read].Ms : 0.0,
+                e.PeakKiB);
   }
   if (!keep) std::filesystem::remove_all(gDir);
   return 0;

@@ -151,6 +151,23 @@ void TDBGridExportExcel::Label(uint16_t row, uint16_t column, uint16_t xf, std::
   buffer_.append(text);
 }
 
+void TDBGridExportExcel::LabelOfText(uint16_t row, uint16_t column, uint16_t xf, const IExportRow& source,
+                                     int columnIndex) {
+  // The text goes straight behind its record head, whose lengths are filled
+  // in once it is there.
+  const size_t head = buffer_.size();
+  CellHead(kLabel, 0, row, column, xf);
+  U16(0);
+  const size_t start = buffer_.size();
+  source.AppendText(columnIndex, buffer_);
+  const size_t length = std::min<size_t>(buffer_.size() - start, kMaxLabelLength);
+  buffer_.resize(start + length);
+  buffer_[head + 2] = static_cast<char>((length + 8) & 0xFF);
+  buffer_[head + 3] = static_cast<char>((length + 8) >> 8);
+  buffer_[start - 2] = static_cast<char>(length & 0xFF);
+  buffer_[start - 1] = static_cast<char>(length >> 8);
+}
+
 void TDBGridExportExcel::Number(uint16_t row, uint16_t column, uint16_t xf, double value) {
   CellHead(kNumber, 14, row, column, xf);
   const uint64_t bits = std::bit_cast<uint64_t>(value);
@@ -307,9 +324,7 @@ void TDBGridExportExcel::DataCell(uint16_t row, int i, const IExportRow& source)
     }
     default:
       // Memos and every other type: the display text (Label cuts it to 255).
-      text_.clear();
-      source.AppendText(header.ColumnIndex, text_);
-      Label(row, column, xf, text_);
+      LabelOfText(row, column, xf, source, header.ColumnIndex);
   }
 }
 
@@ -321,9 +336,7 @@ void TDBGridExportExcel::DoWriteRecord(const IExportRow& row) {
   const int level = row.Level();
   for (int j = 0; j < g; ++j) {
     if (group && j == level) {
-      text_.clear();
-      row.AppendText(0, text_);
-      Label(sheetRow, static_cast<uint16_t>(j), kXfGroup, text_);
+      LabelOfText(sheetRow, static_cast<uint16_t>(j), kXfGroup, row, 0);
     } else {
       Blank(sheetRow, static_cast<uint16_t>(j), kXfGroup);
     }

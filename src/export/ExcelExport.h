@@ -73,12 +73,13 @@ class TDBGridExportExcel : public TDBGridExport {
   void Font(const marrowick::platform::TFontSpec& font, uint16_t colorIndex);
   void Blank(uint16_t row, uint16_t column, uint16_t xf);
   void Label(uint16_t row, uint16_t column, uint16_t xf, std::string_view text);
+  // A LABEL of the row's text for the column.
+  void LabelOfText(uint16_t row, uint16_t column, uint16_t xf, const IExportRow& source, int columnIndex);
   void Number(uint16_t row, uint16_t column, uint16_t xf, double value);
   void DataCell(uint16_t row, int exportedColumn, const IExportRow& source);
   void Flush();
 
   std::string buffer_;  // records of one row (or of the file's head), written with one call
-  std::string text_;    // the cell text being written
 };
 
 }  // namespace exports

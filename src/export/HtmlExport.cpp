@@ -108,6 +108,32 @@ void TDBGridExportHTML::AppendContent(const std::string& text, const TTags& tags
   line_ += tags.Close;
 }
 
+void TDBGridExportHTML::AppendCellContent(const IExportRow& row, int columnIndex, const TTags& tags) {
+  // The text is appended where it belongs and escaped there only when it
+  // holds a byte that needs it, which most texts do not.
+  const size_t cell = line_.size();
+  line_ += tags.Open;
+  const size_t start = line_.size();
+  row.AppendText(columnIndex, line_);
+  if (line_.size() == start) {
+    line_.resize(cell);
+    line_ += "&nbsp;";
+    return;
+  }
+  size_t special = start;
+  while (special < line_.size()) {
+    const unsigned char byte = static_cast<unsigned char>(line_[special]);
+    if (byte >= 128 || byte == '&' || byte == '<' || byte == '>' || byte == '"') break;
+    ++special;
+  }
+  if (special < line_.size()) {
+    scratch_.assign(line_, special);
+    line_.resize(special);
+    AppendHtmlText(line_, scratch_);
+  }
+  line_ += tags.Close;
+}
+
 void TDBGridExportHTML::AppendIndentCell() {
   line_ += "<TD NOWRAP BGCOLOR=#";
   line_ += groupColor_;
@@ -214,9 +240,7 @@ void TDBGridExportHTML::DoWriteRecord(const IExportRow& row) {
     line_ += "<TD NOWRAP ALIGN=\"LEFT\" COLSPAN=";
     AppendDecimal(line_, static_cast<long long>(Headers.size()) + GroupColumnCount - level);
     line_ += ">";
-    text_.clear();
-    row.AppendText(0, text_);
-    AppendContent(text_, groupTags_);
+    AppendCellContent(row, 0, groupTags_);
     line_ += "</TD></TR>\r\n";
     Write(line_);
     return;
@@ -225,9 +249,7 @@ void TDBGridExportHTML::DoWriteRecord(const IExportRow& row) {
   for (int i = 0; i < GroupColumnCount; ++i) AppendIndentCell();
   for (size_t i = 0; i < Headers.size(); ++i) {
     line_ += cellStarts_[i];
-    text_.clear();
-    row.AppendText(Headers[i].ColumnIndex, text_);
-    AppendContent(text_, cellTags_[i]);
+    AppendCellContent(row, Headers[i].ColumnIndex, cellTags_[i]);
     line_ += "</FONT></TD>";
   }
   line_ += "</TR>\r\n";

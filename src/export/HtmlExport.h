@@ -64,10 +64,12 @@ class TDBGridExportHTML : public TDBGridExport {
   };
   // The cell content: the escaped text between the font's tags, or &nbsp;.
   void AppendContent(const std::string& text, const TTags& tags);
+  // The same for the row's text for the column.
+  void AppendCellContent(const IExportRow& row, int columnIndex, const TTags& tags);
   void AppendIndentCell();
 
   std::string line_;  // the row being assembled, written with one call
-  std::string text_;  // the cell text being written
+  std::string scratch_;  // the part of a cell text being escaped
   // Per visible header, the start of its data cell up to the content and
   // its font's tags (alignment, colour and font do not change during an
   // export).

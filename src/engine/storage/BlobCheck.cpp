@@ -13,6 +13,7 @@ namespace {
 constexpr const char* kInvalidOffset = "Invalid BLOB offset";
 constexpr const char* kInvalidPointer = "Invalid intra-block pointer";
 constexpr const char* kRecursivePointer = "Recursive intra-block pointer";
+constexpr const char* kInvalidLength = "Invalid block length";
 
 constexpr int kPositionOffset = 1;
 constexpr int kIdentifierOffset = 5;
@@ -50,6 +51,7 @@ TBlobChainReport TBlobChainCheck::CheckChain(int32_t recordNumber, int32_t blobI
     if (fix_) firstBlock = 0;
     return report;
   }
+  const int capacity = file_.DataCapacity();
   TBlock* block = file_.GetBlock(firstBlock);
   if (block->Owner != blobId || block->TotalLength < 0) {
     file_.ReleaseBlock(block);
@@ -57,15 +59,22 @@ TBlobChainReport TBlobChainCheck::CheckChain(int32_t recordNumber, int32_t blobI
     if (fix_) firstBlock = 0;
     return report;
   }
+  // A block claiming more bytes than its data area holds: nothing of the
+  // value before it is sound.
+  if (block->Used > capacity) {
+    file_.ReleaseBlock(block);
+    damage(kInvalidLength);
+    if (fix_) firstBlock = 0;
+    return report;
+  }
 
   TBlock* first = block;  // held for the whole walk: its length may be cut
-  const int capacity = file_.DataCapacity();
   const int64_t total = first->TotalLength;
   // The bytes a load gets out of the chain, counted the way the load counts.
   int64_t loadable = 0;
   bool loading = total > 0;
   std::unordered_set<int32_t> visited{firstBlock};
-  bool pointerDamage = false;
+  bool chainCut = false;  // a damage found on the way cuts the chain there
 
   try {
     for (;;) {
@@ -82,7 +91,7 @@ TBlobChainReport TBlobChainCheck::CheckChain(int32_t recordNumber, int32_t blobI
       const bool valid = file_.IsBlockPosition(next);
       if (!valid || visited.count(next) != 0) {
         damage(valid ? kRecursivePointer : kInvalidPointer);
-        pointerDamage = true;
+        chainCut = true;
         if (fix_) {
           block->Next = 0;
           block->Modified = true;
@@ -91,6 +100,16 @@ TBlobChainReport TBlobChainCheck::CheckChain(int32_t recordNumber, int32_t blobI
       }
       visited.insert(next);
       TBlock* following = file_.GetBlock(next, nullptr, BlocksFor(total - loadable, capacity), true);
+      if (following->Used > capacity) {
+        file_.ReleaseBlock(following);
+        damage(kInvalidLength);
+        chainCut = true;
+        if (fix_) {
+          block->Next = 0;
+          block->Modified = true;
+        }
+        break;
+      }
       if (block != first) file_.ReleaseBlock(block);
       block = following;
     }
@@ -103,7 +122,7 @@ TBlobChainReport TBlobChainCheck::CheckChain(int32_t recordNumber, int32_t blobI
 
   if (loadable < total) {
     // The chain ends before the value does.
-    if (!pointerDamage) damage(kInvalidPointer);
+    if (!chainCut) damage(kInvalidPointer);
     if (fix_) {
       first->TotalLength = static_cast<int32_t>(loadable);
       first->Modified = true;

@@ -33,6 +33,8 @@ class TBlobChainCheck {
   // invalid BLOB offset (fixing: firstBlock becomes 0); a next position that
   // names no block as an invalid intra-block pointer and a block reached
   // twice as a recursive one (fixing: the previous block's next becomes 0).
+  // A block whose used count exceeds its data area is an invalid block
+  // length, cut off the same way (the first block: firstBlock becomes 0).
   // A chain that ends before the value's length is an invalid intra-block
   // pointer too; when fixing, the first block's length is cut to the bytes
   // the chain holds, so that the value loads again.

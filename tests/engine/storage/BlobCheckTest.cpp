@@ -107,6 +107,41 @@ TEST_F(BlobCheckTest, AChainThatEndsBeforeItsLength) {
   EXPECT_EQ(bt_.Load(first_, id_), Pattern(2 * 46));
 }
 
+// A block's used count may not exceed its data area (the block size less
+// the 18 bytes of its header). Fixing cuts the chain before such a block,
+// and the value to the bytes before it; a first block that claims too much
+// leaves nothing sound, so the field is cleared.
+TEST_F(BlobCheckTest, ABlockThatClaimsMoreBytesThanItHolds) {
+  const std::string notFixed = "Invalid block length in BLOB file for physical record # 7, error not fixed";
+  const std::string fixed = "Invalid block length in BLOB file for physical record # 7, error fixed";
+  // The data area's size is the limit itself.
+  bt_.PatchBlockU16(third(), 8, 46);
+  EXPECT_TRUE(CheckOnly().empty());
+
+  for (const uint16_t used : {uint16_t{47}, uint16_t{60000}}) {
+    SCOPED_TRACE(used);
+    bt_.PatchBlockU16(second(), 8, used);
+    EXPECT_EQ(CheckOnly(), std::vector<std::string>{notFixed});
+  }
+  int32_t position = first_;
+  TBlobChainReport report;
+  EXPECT_EQ(Check(true, position, &report), std::vector<std::string>{fixed});
+  EXPECT_TRUE(report.Fixed);
+  EXPECT_EQ(report.Blocks, 1);
+  EXPECT_EQ(position, first_);
+  EXPECT_EQ(GetI32(bt_.FileBlock(first_).data() + 4), 0);
+  EXPECT_EQ(GetI32(bt_.FileBlock(first_).data() + 14), 46);
+  bt_.Blob().DropBlocks();
+  EXPECT_EQ(bt_.Load(first_, id_), Pattern(46));
+  EXPECT_TRUE(Check(false, position).empty());
+
+  bt_.PatchBlockU16(first_, 8, 60000);
+  position = first_;
+  EXPECT_EQ(Check(false, position), std::vector<std::string>{notFixed});
+  EXPECT_EQ(Check(true, position), std::vector<std::string>{fixed});
+  EXPECT_EQ(position, 0);
+}
+
 TEST_F(BlobCheckTest, AFirstBlockOfAnotherOwnerOrNoBlockAtAll) {
   bt_.PatchBlockI32(first_, 10, id_ + 1);
   EXPECT_EQ(CheckOnly(), (std::vector<std::string>{

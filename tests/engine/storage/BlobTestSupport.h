@@ -96,6 +96,12 @@ class BlobTable {
     PatchFileBytes(BlobName(), position + offset, bytes);
     Blob().DropBlocks();
   }
+  void PatchBlockU16(int32_t position, int offset, uint16_t value) {
+    std::vector<uint8_t> bytes(2);
+    PutU16(bytes.data(), value);
+    PatchFileBytes(BlobName(), position + offset, bytes);
+    Blob().DropBlocks();
+  }
 
  private:
   TempDir dir_;

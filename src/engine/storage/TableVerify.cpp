@@ -376,6 +376,7 @@ class TVerifier {
         continue;
       }
       ++active;
+      if (CheckStrings(r, image)) record->Modified = true;
       for (const TFieldDesc* field : blobFields) {
         const uint8_t* area = image + field->RecordOffset;
         if (GetI32(area + kBlobPositionOffset) > 0) blobIds.See(GetI32(area + kBlobIdentifierOffset), r);
@@ -388,6 +389,26 @@ class TVerifier {
     if (!afterRepair_) summary_.ActiveRecords = active;
     if (chains) usedBlocks_ = chains->UsedBlocks();
     scanComplete_ = true;
+  }
+
+  // Every string value of an active record ends with a zero byte inside its
+  // field; fixing closes a value that runs to the end of its area at the
+  // field's size (keys are built from the same characters, and any index
+  // entry that then disagrees is rebuilt). Answers true when it changed.
+  bool CheckStrings(int32_t r, uint8_t* image) {
+    bool changed = false;
+    for (const TFieldDesc& field : data_.Fields) {
+      if (field.Type != ftString || field.NotStored != 0 || field.PhysicalSize == 0) continue;
+      uint8_t* value = image + field.RecordOffset + 1;
+      if (image[field.RecordOffset] == 0 || std::memchr(value, 0, field.PhysicalSize) != nullptr) continue;
+      Report(TVerifyArea::Records, -1, r, fix_,
+             "String value of field '" + field.Name + "' in " + Rec(r) + " is not closed within the field");
+      if (fix_) {
+        value[field.PhysicalSize - 1] = 0;
+        changed = true;
+      }
+    }
+    return changed;
   }
 
   // The data header hands out record and BLOB identifiers from its last

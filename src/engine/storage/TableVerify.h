@@ -4,15 +4,16 @@
 // the data header's BLOB field count and the index definitions; the chain
 // of deleted record slots (which, with a primary index, must hold every
 // deleted slot); every record slot's deleted flag and the active record
-// count; every BLOB value of every active record (the chain check) and the
-// chain of free BLOB blocks; every index tree (page types and capacities,
-// key order within and across leaves, node keys equal to the first key
-// below them, subtree counts, neighbour links, no page shared between
-// trees), every index's entries against the records (each active record
-// indexed exactly once under the key its values give; every record slot
-// once in "Sys Deleted"), and every index's chain of free pages. Walks are
-// bounded and positions range-checked, so a damaged file gives findings,
-// never a hang or a crash.
+// count; every string value of an active record (closed within its field);
+// every BLOB value of every active record (the chain check) and the chain
+// of free BLOB blocks; every index tree (page types and capacities, key
+// order within and across leaves, node keys equal to the first key below
+// them, subtree counts, neighbour links, no page shared between trees),
+// every index's entries against the records (each active record indexed
+// exactly once under the key its values give; every record slot once in
+// "Sys Deleted"), and every index's chain of free pages. Walks are bounded
+// and positions range-checked, so a damaged file gives findings, never a
+// hang or a crash.
 //
 // Repair (exclusive use) fixes what can be fixed in place: a data file
 // longer than its header counts is cut to the counted slots, last record
@@ -20,13 +21,14 @@
 // cut before the damage (the blocks or pages behind the cut are no longer
 // reused; the chain of deleted slots is laid anew through every deleted
 // slot when it leaves any out), BLOB fields whose first block is lost are
-// cleared, chains that end early get the length they hold, a wrong active
-// record count, BLOB field count or end-of-file position is set right, and
-// every damaged index tree is rebuilt from the records (its old pages stay
-// in the file unused). It cannot recover damaged headers or field
-// descriptors (the table does not open), damaged index definitions, BLOB
-// data behind a cut, a missing BLOB file, nor records whose key equals
-// another record's in an index that cannot hold both.
+// cleared, chains that end early get the length they hold, an unclosed
+// string value is closed at its field's size, a wrong active record count,
+// BLOB field count or end-of-file position is set right, and every damaged
+// index tree is rebuilt from the records (its old pages stay in the file
+// unused). It cannot recover damaged headers or field descriptors (the
+// table does not open), damaged index definitions, BLOB data behind a cut,
+// a missing BLOB file, nor records whose key equals another record's in an
+// index that cannot hold both.
 #pragma once
 
 #include <array>

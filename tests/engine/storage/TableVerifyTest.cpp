@@ -585,6 +585,55 @@ TEST_F(TableVerifyTest, DeletedSlotsOffTheFreeChainAreReportedAndChainedByTheRep
   EXPECT_EQ(noPrimary.Summary.FoundIn(TVerifyArea::FreeSlots), 0) << noPrimary.All();
 }
 
+// A string value must end with a zero byte inside its field. The repair
+// closes a value that runs to the end of its area at the field's size, and
+// the keys are then built from what the record keeps.
+TEST_F(TableVerifyTest, StringValueNotClosedWithinItsFieldIsClosedByTheRepair) {
+  Build(40);
+  constexpr int64_t kNameValue = 15;  // the name's 21 bytes in a slot, after its null byte
+  // Record 7 gets a name of the full 20 characters.
+  {
+    auto t = Open(true);
+    TRecord* record = t->Data().FetchRecord(7);
+    ForEachIndex(*t, record->Data(), [](TIndexTree& tree, const uint8_t* key) { tree.DeleteKey(key); }, false);
+    std::vector<uint8_t> name(21, 0);
+    std::memcpy(name.data(), "abcdefghijklmnopqrst", 20);
+    PutFieldValue(t->Data().Fields[1], record->Data(), name.data(), t->Locale());
+    record->Modified = true;
+    ForEachIndex(*t, record->Data(), [](TIndexTree& tree, const uint8_t* key) { tree.InsertKey(key, 7); }, false);
+    t->Data().ReleaseRecord(record);
+    t->CloseFiles(true);
+  }
+  ASSERT_TRUE(Verify(false).Summary.Sound());
+  const Files pristine = Save();
+  const std::string text = "String value of field 'name' in physical record # 7 is not closed within the field";
+
+  // Its closing zero overwritten: the key, built from 20 characters, still
+  // agrees; only the record's own check finds it.
+  PatchFileBytes(DataName(), SlotAt(7) + kNameValue + 20, {'u'});
+  Outcome check = Verify(false);
+  ASSERT_NE(check.Find(TVerifyArea::Records, text + ", error not fixed"), nullptr) << check.All();
+  EXPECT_EQ(check.Summary.Total(), 1) << check.All();
+  Outcome repair = Verify(true);
+  ASSERT_NE(repair.Find(TVerifyArea::Records, text + ", error fixed"), nullptr) << repair.All();
+  EXPECT_TRUE(repair.Summary.Sound()) << repair.All();
+  EXPECT_EQ(ReadFileBytes(DataName()), pristine.Data);
+
+  // The whole area filled: the key of the record's 20 characters differs
+  // from the one indexed; the repair closes the value and rebuilds the key.
+  Restore(pristine);
+  PatchFileBytes(DataName(), SlotAt(7) + kNameValue, std::vector<uint8_t>(21, 'x'));
+  check = Verify(false);
+  ASSERT_NE(check.Find(TVerifyArea::Records, text + ", error not fixed"), nullptr) << check.All();
+  repair = Verify(true);
+  ASSERT_NE(repair.Find(TVerifyArea::Records, text + ", error fixed"), nullptr) << repair.All();
+  EXPECT_TRUE(repair.Summary.Sound()) << repair.All();
+  const std::vector<uint8_t> data = ReadFileBytes(DataName());
+  EXPECT_EQ(std::string(data.begin() + SlotAt(7) + kNameValue, data.begin() + SlotAt(7) + kNameValue + 21),
+            std::string(20, 'x') + '\0');
+  EXPECT_TRUE(Verify(false).Summary.Sound());
+}
+
 TEST_F(TableVerifyTest, RepairedBlobValuesLoadWithWhatTheirChainsStillHold) {
   Build(40);
   const int32_t note2 = SlotI32(2, kNoteFirstBlock);

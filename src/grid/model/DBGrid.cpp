@@ -38,6 +38,7 @@ TCustomDBGrid::~TCustomDBGrid() {
     // report to.
   }
   destroyed_ = true;
+  DropObservers();
   ClearNodes();
 }
 

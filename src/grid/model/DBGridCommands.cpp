@@ -66,12 +66,20 @@ bool TCustomDBGrid::CanEditModify() {
 
 bool TCustomDBGrid::SetEditorText(const std::string& text) {
   if (!editorOpen_) return false;
-  if (!editorModified_) {
-    if (!CanEditModify()) return false;
-    editorModified_ = true;
-  }
+  // Every change asks again, as each typed key does: the record goes (back)
+  // into edit and the link is marked modified. A notification in between
+  // clears the mark (the pick list's value reaching the field at once sends
+  // one), and an unmarked link would drop the text when the editor closes.
+  if (!CanEditModify()) return false;
+  editorModified_ = true;
   int limit = GetEditLimit();
   editorText_ = limit > 0 && static_cast<int>(text.size()) > limit ? text.substr(0, static_cast<std::size_t>(limit)) : text;
+  return true;
+}
+
+bool TCustomDBGrid::ApplyEditorValue(const std::string& value) {
+  if (!SetEditorText(value)) return false;
+  SetEditText(FocusedNode(), FocusedColumn(), editorText_);
   return true;
 }
 

@@ -327,6 +327,8 @@ class TCustomTreeList {
   void ClearSmartReloadRequest() { smartReloadRequest_ = false; }
   void ClearFullRefreshRequest() { fullRefreshRequest_ = false; }
 
+  // Forgets every observer (the tree list is going away).
+  void DropObservers() { observers_.clear(); }
   // Focus without moving anything else.
   void StoreFocus(TTreeListNode* node, int column);
   // Notifications.

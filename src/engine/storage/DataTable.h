@@ -84,7 +84,7 @@ class TDataTable {
   // another user completed the repair meanwhile), RepairRecreatedIndex and,
   // on a writable table, the index pages and then the header written and
   // flushed at once, so that the file is whole before the table is used.
-  // A read-only table repairs its index in memory only.
+  // A read-only table repairs its index in its memory file only.
   void CompleteRecreatedIndex();
   // Whether h is the header of a re-created index file and nothing more:
   // no index definitions, no primary-index flag, "Sys Deleted" empty.

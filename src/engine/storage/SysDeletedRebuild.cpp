@@ -50,7 +50,15 @@ void TDataTable::CompleteRecreatedIndex() {
     // repair reached the file first leaves nothing to do.
     if (IsBareIndexHeader(index_.Header)) {
       RepairRecreatedIndex();
-      if (!readOnly_) FlushTable(false, false, true);
+      if (!readOnly_) {
+        FlushTable(false, false, true);
+      } else if (index_.InMemory) {
+        // A read-only table's index lives in a memory file of its own:
+        // written there whole as well, so that whatever drops the page
+        // cache (the structure check does) reads the tree back.
+        index_.WriteBackPages();
+        index_.WriteIndexHeader(true);
+      }
     }
     indexRecreated_ = false;
   } catch (...) {

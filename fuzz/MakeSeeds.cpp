@@ -2,8 +2,10 @@
 //
 //   fuzz_seeds CORPUS_DIR TABLE...
 //
-// TABLE is a table's path without extension (its .DAT, .IDX and, when
-// present, .BLB file are read). For every table it writes, in the target's
+// TABLE is a table's path without extension (its .DAT and, when present,
+// .IDX and .BLB file are read; a table without its .IDX makes seeds that
+// open without the index file, which the engine then re-creates, and one
+// more that opens it read-only). For every table it writes, in the target's
 // directory under CORPUS_DIR:
 //   fuzz_open_table  the three files with a few option sets (plain tables)
 //   fuzz_scrambled   the plain images (an encrypted table is unscrambled)
@@ -136,6 +138,7 @@ int main(int argc, char** argv) {
     const fs::path base = argv[i];
     const std::string name = base.filename().string();
     TTableImages images;
+    const uint8_t lost = fs::exists(base.string() + ".IDX") ? 0 : kOptNoIndexFile;
     images.Data = ReadFile(base.string() + ".DAT");
     images.Index = ReadFile(base.string() + ".IDX");
     images.Blob = ReadFile(base.string() + ".BLB");
@@ -148,16 +151,20 @@ int main(int argc, char** argv) {
     if (encrypted) ScrambleTableImages(plain);
 
     if (!encrypted) {
-      images.Options = 0;
+      images.Options = lost;
       WriteSeed(corpus / "fuzz_open_table", name, FrameTable(images));
-      images.Options = kOptWrites | kOptSearches | kOptSecondCursor;
+      images.Options = lost | kOptWrites | kOptSearches | kOptSecondCursor;
       WriteSeed(corpus / "fuzz_open_table", name + "-writes", FrameTable(images));
-      images.Options = kOptExclusive | kOptRepair | kOptWrites;
+      images.Options = lost | kOptExclusive | kOptRepair | kOptWrites;
       WriteSeed(corpus / "fuzz_open_table", name + "-repair", FrameTable(images));
+      if (lost != 0) {
+        images.Options = lost | kOptReadOnly | kOptSearches;
+        WriteSeed(corpus / "fuzz_open_table", name + "-readonly", FrameTable(images));
+      }
     }
-    plain.Options = 0;
+    plain.Options = lost;
     WriteSeed(corpus / "fuzz_scrambled", name, FrameTable(plain));
-    plain.Options = kOptWrites | kOptSearches;
+    plain.Options = lost | kOptWrites | kOptSearches;
     WriteSeed(corpus / "fuzz_scrambled", name + "-writes", FrameTable(plain));
     IndexSeeds(corpus, name, plain);
     BlobSeeds(corpus, name, plain);

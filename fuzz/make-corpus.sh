@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Makes the fuzz targets' seed corpus from real tables: the tessel tool
 # creates a few small tables (the catalogue, multi-level and compressed
-# indexes, every field type, short BLOB blocks, an encrypted table), fills
-# and changes them, and fuzz_seeds turns their files into seed inputs under
+# indexes, every field type, short BLOB blocks, an encrypted table, the
+# longest key, the catalogue without its index file), fills and changes
+# them, and fuzz_seeds turns their files into seed inputs under
 # fuzz/corpus/<target>/.
 #
 #   fuzz/make-corpus.sh
@@ -160,5 +161,37 @@ printf '{"name": "first", "note": "%s"}\n{"name": "second", "note": "s"}\n{"name
 "$TESSEL" insert secret secret.jsonl --password fuzzpw
 "$TESSEL" delete secret --index byname --key second --password fuzzpw
 
+# longkey: the longest key the format allows, five string fields of 1036
+# bytes in all in a non-unique index (1040 with the record identifier, three
+# keys to a page); some records deleted.
+cat > longkey.json <<'JSON'
+{
+  "fields": [
+    {"name": "a", "type": "string", "size": 250},
+    {"name": "b", "type": "string", "size": 250},
+    {"name": "c", "type": "string", "size": 250},
+    {"name": "d", "type": "string", "size": 250},
+    {"name": "e", "type": "string", "size": 26}
+  ],
+  "primary": null,
+  "indexes": [{"name": "k", "fields": ["a", "b", "c", "d", "e"], "unique": false}]
+}
+JSON
+fill() { head -c "$1" /dev/zero | tr '\0' "$2"; }
+: > longkey.jsonl
+for i in $(seq 0 11); do
+  printf '{"a": "%s%03d", "b": "%s", "c": "%s", "d": "%s", "e": "%s%02d"}\n' \
+    "$(fill 247 a)" "$((i % 5))" "$(fill 250 b)" "$(fill 250 c)" "$(fill 250 d)" "$(fill 24 e)" "$i" >> longkey.jsonl
+done
+"$TESSEL" create longkey --structure longkey.json
+"$TESSEL" insert longkey longkey.jsonl
+for i in 2 7; do
+  "$TESSEL" delete longkey --index k --key "[\"$(fill 247 a)$(printf %03d $((i % 5)))\", \"$(fill 250 b)\", \"$(fill 250 c)\", \"$(fill 250 d)\", \"$(fill 24 e)0$i\"]"
+done
+
+# lost: the catalogue with its deleted site, without its index file.
+cp sites.DAT lost.DAT
+cp sites.BLB lost.BLB
+
 rm -rf "$CORPUS"/fuzz_*
-"$FUZZ_BUILD/fuzz_seeds" "$CORPUS" sites numbers types blocks secret
+"$FUZZ_BUILD/fuzz_seeds" "$CORPUS" sites numbers types blocks secret longkey lost

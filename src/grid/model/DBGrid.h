@@ -20,6 +20,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -226,6 +227,14 @@ class TCustomDBGrid : public TCustomTreeList {
   // The URL column's link: the editor's (or the focused cell's) text to the
   // shell.
   bool StartLink();
+  // The pick column's editor. Typing: the first item beginning with the
+  // search text (letter case ignored) becomes the editor's text and the
+  // field's value at once; none: the typed text stands. Closing the list
+  // with a value accepts it the same way.
+  std::optional<std::string> PickComplete(const std::string& searchText);
+  bool PickAccept(const std::string& value);
+  // The list item an opening list selects for the editor's text, or -1.
+  int PickListSelection() const;
 
   // ---- Commands.
   // One key with its shift state; false when the grid does nothing with it.
@@ -241,6 +250,11 @@ class TCustomDBGrid : public TCustomTreeList {
   void FocusNextRow();
   void FocusPriorRow();
   void FocusRow(TTreeListNode* node) { SetFocusedNode(node, FocusedColumn(), true); }
+  // A left click on a cell: focuses it; true when it was the focused cell
+  // already (the view then opens the editor after the double-click time).
+  bool CellClick(TTreeListNode* node, int column);
+  // A double click on a row or a press on its expand button.
+  void ToggleExpanded(TTreeListNode* node);
   // Columns in display order (visible headers).
   std::vector<int> DisplayColumns() const;
   void FocusColumnStep(int step);

@@ -131,7 +131,47 @@ bool TCustomDBGrid::StartLink() {
   return column->StartLink(text, *shell_);
 }
 
+std::optional<std::string> TCustomDBGrid::PickComplete(const std::string& searchText) {
+  auto* column = dynamic_cast<TDBTreeListPickColumn*>(Columns(FocusedColumn()));
+  if (column == nullptr || !editorOpen_) return std::nullopt;
+  int item = column->FindItemByPrefix(searchText);
+  if (item < 0) return std::nullopt;
+  std::string value = column->Items()[static_cast<std::size_t>(item)];
+  if (!PickAccept(value)) return std::nullopt;
+  return value;
+}
+
+bool TCustomDBGrid::PickAccept(const std::string& value) {
+  auto* column = dynamic_cast<TDBTreeListPickColumn*>(Columns(FocusedColumn()));
+  if (column == nullptr || !editorOpen_) return false;
+  if (!editorModified_) {
+    if (!CanEditModify()) return false;
+    editorModified_ = true;
+  }
+  editorText_ = value;
+  // The value reaches the field at once, as the list closes.
+  SetEditText(FocusedNode(), FocusedColumn(), value);
+  return true;
+}
+
+int TCustomDBGrid::PickListSelection() const {
+  auto* column = dynamic_cast<TDBTreeListPickColumn*>(Columns(FocusedColumn()));
+  return column != nullptr ? column->FindItem(editorText_) : -1;
+}
+
 // ---- Rows and columns
+
+bool TCustomDBGrid::CellClick(TTreeListNode* node, int column) {
+  if (node == nullptr || !IsLiveNode(node)) return false;
+  if (node == FocusedNode() && column == FocusedColumn()) return true;
+  SetFocusedNode(node, column, true);
+  return false;
+}
+
+void TCustomDBGrid::ToggleExpanded(TTreeListNode* node) {
+  if (node == nullptr || !IsLiveNode(node) || !node->HasChildren()) return;
+  node->SetExpanded(!node->Expanded());
+}
 
 void TCustomDBGrid::FocusNextRow() {
   TTreeListNode* node = FocusedNode();

@@ -314,6 +314,11 @@ bool TCustomDBGrid::DeleteNodeRecord(TTreeListNode* node) {
   return true;
 }
 
+bool TDBGridNode::Delete() {
+  auto* grid = dynamic_cast<TCustomDBGrid*>(Owner());
+  return grid != nullptr && grid->DeleteNodeRecord(this);
+}
+
 void TCustomDBGrid::Scroll(int /*distance*/) {
   if (destroyed_) return;
   UpdateActive();

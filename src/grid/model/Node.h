@@ -163,6 +163,9 @@ class TDBGridNode : public TDBTreeListControlNode {
   void SetVariantData(int index, TNodeVariantData data);
   // The node's value of a cell (GetNodeValue of the grid).
   dataset::Variant GetValue(int columnIndex) const;
+  // Deletes the node's record through the grid's record set (a data node of
+  // a data-aware grid only); false when the record could not be reached.
+  bool Delete();
 
  protected:
   void MoveColumnData(int from, int to) override;

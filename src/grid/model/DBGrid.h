@@ -205,10 +205,6 @@ class TCustomDBGrid : public TCustomTreeList {
   // The editor's text changed. The first change asks CanEditModify, which
   // puts the record set into edit; false: refused, the text stays as it was.
   bool SetEditorText(const std::string& text);
-  // A value chosen from the pick list (or completed while typing): the
-  // editor holds it and the field takes it at once. False when the cell may
-  // not change.
-  bool ApplyEditorValue(const std::string& value);
   bool CanEditModify();
   // Closes the editor, handing its text to the field (HideEditor and
   // CloseEditor are the same here).
@@ -296,7 +292,9 @@ class TCustomDBGrid : public TCustomTreeList {
   void AssignPreviewField();
   void ChangedGroupColumn(TTreeListColumn* column);
   void RegroupLoadedNodes();
-  TTreeListNode* FindNodeByKey(const dataset::Variant& key, TTreeListNode* except = nullptr) const;
+  // The first node in tree order (after the given one) whose key equals key.
+  TTreeListNode* FindNodeByKey(const dataset::Variant& key, TTreeListNode* except = nullptr,
+                               TTreeListNode* after = nullptr) const;
   TTreeListNode* FileNodeInGroups(TDBGridNode* node);
   void DestroyWithEmptyAncestors(TTreeListNode* node);
   // Removes the watched rows whose records no longer exist.

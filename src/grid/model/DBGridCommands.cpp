@@ -77,12 +77,6 @@ bool TCustomDBGrid::SetEditorText(const std::string& text) {
   return true;
 }
 
-bool TCustomDBGrid::ApplyEditorValue(const std::string& value) {
-  if (!SetEditorText(value)) return false;
-  SetEditText(FocusedNode(), FocusedColumn(), editorText_);
-  return true;
-}
-
 void TCustomDBGrid::SetEditText(TTreeListNode* node, int column, const std::string& text) {
   editorOpeningText_ = text;
   dataset::TDataSet* ds = ActiveDataSet();

@@ -21,7 +21,7 @@ TEST(EditorValueTest, AValueTakenAtOnceDoesNotSwallowLaterTyping) {
   grid->SetFocusedColumn(grid->FindColumn("SiteCategory")->Index());
 
   ASSERT_TRUE(grid->ShowEditor());
-  ASSERT_TRUE(grid->ApplyEditorValue("Health"));
+  ASSERT_TRUE(grid->PickAccept("Health"));
   // The field holds the value while the editor is still open.
   EXPECT_EQ(table.Table().State(), dataset::dsEdit);
   EXPECT_EQ(table.Table().FieldByName("sitetype").AsString(), "Health");
@@ -45,7 +45,7 @@ TEST(EditorValueTest, AReadOnlyCellRefusesAValue) {
   grid->SetFocusedColumn(grid->FindColumn("SiteCategory")->Index());
   grid->FindColumn("SiteCategory")->SetReadOnly(true);
   ASSERT_TRUE(grid->ShowEditor());
-  EXPECT_FALSE(grid->ApplyEditorValue("Health"));
+  EXPECT_FALSE(grid->PickAccept("Health"));
   EXPECT_EQ(table.Table().State(), dataset::dsBrowse);
   EXPECT_EQ(grid->EditorText(), "News");
 }

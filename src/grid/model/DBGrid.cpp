@@ -230,14 +230,17 @@ Variant TCustomDBGrid::GetColumnVariantData(const TDBGridNode* node, const TTree
 void TCustomDBGrid::CorrectIdGroupNodes() {
   if (GroupColumnCount() == 0) return;
   std::function<void(TTreeListNode*)> correct = [&](TTreeListNode* node) {
-    if (!node->HasChildren()) return;
-    for (int i = 0; i < node->Count(); ++i) correct(node->Items(i));
+    for (int i = 0; i < node->Count(); ++i) {
+      if (node->Items(i)->HasChildren()) correct(node->Items(i));
+    }
     auto* group = AsDBNode(node);
     auto* first = AsDBNode(node->GetFirstChild());
     group->KeyValue = first->KeyValue;
     group->RecordIndex = first->RecordIndex;
   };
-  for (int i = 0; i < Count(); ++i) correct(GetNode(i));
+  for (int i = 0; i < Count(); ++i) {
+    if (GetNode(i)->HasChildren()) correct(GetNode(i));
+  }
 }
 
 void TCustomDBGrid::MoveNodesToRoot() { FlattenGroups(); }

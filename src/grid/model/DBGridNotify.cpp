@@ -162,6 +162,7 @@ void TCustomDBGrid::SmartRefreshNode() {
   Variant key = keyField_->Value();
   bool changed = false;
   TTreeListNode* matched = FindNodeByKey(key);
+  TTreeListNode* firstMatch = matched;
   if (matched != nullptr) {
     NodeRecordChanged(nullptr, matched);
     changed = true;
@@ -173,8 +174,13 @@ void TCustomDBGrid::SmartRefreshNode() {
     if (focused != nullptr && SameNodeValue(AsDBNode(editedNode_)->KeyValue, AsDBNode(focused)->KeyValue)) {
       stepThree = true;
       bool keyChanged = !SameNodeValue(AsDBNode(focused)->KeyValue, key);
-      if (keyChanged || FindNodeByKey(key, focused) != nullptr) {
-        if (SameNodeValue(savedKeyValue_, key) || FindNodeByKey(key) == nullptr) {
+      // The first node holding the key was found above (firstMatch); another
+      // one than the focused row, when matched is that row, can only come
+      // after it.
+      bool another = firstMatch != nullptr &&
+                     (firstMatch != focused || FindNodeByKey(key, focused, focused) != nullptr);
+      if (keyChanged || another) {
+        if (SameNodeValue(savedKeyValue_, key) || firstMatch == nullptr) {
           NodeRecordChanged(nullptr, focused);
         } else {
           // The record is shown by another row already: this one goes.
@@ -189,8 +195,9 @@ void TCustomDBGrid::SmartRefreshNode() {
   if (changed) ReCalcSummary(stepThree ? focused : matched);
 }
 
-TTreeListNode* TCustomDBGrid::FindNodeByKey(const Variant& key, TTreeListNode* except) const {
-  for (TTreeListNode* node = GetFirstNode(); node != nullptr; node = node->GetNext()) {
+TTreeListNode* TCustomDBGrid::FindNodeByKey(const Variant& key, TTreeListNode* except, TTreeListNode* after) const {
+  TTreeListNode* first = after != nullptr ? after->GetNext() : GetFirstNode();
+  for (TTreeListNode* node = first; node != nullptr; node = node->GetNext()) {
     if (node != except && SameNodeValue(AsDBNode(node)->KeyValue, key)) return node;
   }
   return nullptr;

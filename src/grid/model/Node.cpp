@@ -209,6 +209,9 @@ int CompareNodeValues(const dataset::Variant& a, const dataset::Variant& b) {
 }
 
 bool SameNodeValue(const dataset::Variant& a, const dataset::Variant& b) {
+  // Keys are strings nearly always: compared here without the general
+  // comparison's checks.
+  if (a.IsString() && b.IsString()) return a.ToBytes() == b.ToBytes();
   try {
     return dataset::CompareVariants(a, b) == 0;
   } catch (const dataset::EVariantError&) {

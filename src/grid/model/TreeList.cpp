@@ -663,11 +663,12 @@ void TCustomTreeList::DropGroupColumn(int position) {
 }
 
 int TCustomTreeList::DataNodeCount() const {
-  int count = 0;
-  for (TTreeListNode* node = GetFirstNode(); node != nullptr; node = node->GetNext()) {
-    if (!node->HasChildren()) ++count;
-  }
-  return count;
+  std::function<int(const TTreeListNode*)> count = [&](const TTreeListNode* parent) {
+    int n = 0;
+    for (const TTreeListNode* node : parent->children_) n += node->children_.empty() ? 1 : count(node);
+    return n;
+  };
+  return count(root_.get());
 }
 
 void TCustomTreeList::ExpandedChanging(TTreeListNode* /*node*/) {

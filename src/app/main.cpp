@@ -1,13 +1,17 @@
-// Program entry: the application object, the main window and the event loop.
+// Program entry: a command that needs no window (an export, help, version)
+// runs and ends here, before any object of the window exists; otherwise the
+// application object, the main window and the event loop.
 #include <exception>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
 #include <QApplication>
 #include <QVariant>
 
+#include "app/CommandLine.h"
 #include "app/ErrorDisplay.h"
 #include "app/MainForm.h"
 #include "app/PasswordDialog.h"
@@ -25,6 +29,8 @@ constexpr const char* kHelpFile = "MARROWICK.HLP";
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  if (const std::optional<int> status = marrowick::DispatchCommandLine(argc, argv)) return *status;
+
   std::unique_ptr<QApplication> app;
   try {
     app = std::make_unique<QApplication>(argc, argv);

@@ -1,0 +1,53 @@
+// The program's command line, read with QCommandLineParser before any
+// window or application object exists:
+//
+//   marrowick                       the window
+//   marrowick --export FILE [--format html|excel|text] [--columns LIST] [--table PATH]
+//   marrowick --help | --version
+//
+// Everything but the window runs without a display: it prints nothing on
+// success (help and version print to standard output) and exits 0, or
+// prints one line on standard error and exits non-zero (ExportCommand.h).
+// Qt's own window options (-platform, -style, -session, ...) are accepted
+// and left to the window's application object; any other option, or an
+// argument that is not an option's value, is refused.
+#pragma once
+
+#include <optional>
+#include <ostream>
+#include <string>
+
+#include <QStringList>
+
+#include "app/ExportCommand.h"
+
+namespace marrowick {
+
+// The version the program reports, as its about box shows it.
+inline constexpr const char* kProgramVersion = "1.0";
+
+enum class TCommandKind { Window, Help, Version, Export, Error };
+
+struct TCommandLine {
+  TCommandKind Kind = TCommandKind::Window;
+  TExportOptions Export;  // Export
+  std::string Error;      // Error: what is wrong with the command line
+};
+
+// The arguments as main received them, the program's name first.
+TCommandLine ParseCommandLine(const QStringList& arguments);
+
+std::string HelpText();
+std::string VersionText();
+
+// Runs a command other than the window: help and version to out, a failure
+// as "marrowick: MESSAGE" to err. Answers the exit status.
+int RunCommand(const TCommandLine& command, std::ostream& out, std::ostream& err,
+               const TExportServices& services = {});
+
+// The first thing main does. Nothing when the window is to start (no object
+// of Qt has been made then); otherwise the command has run, with at most a
+// QCoreApplication, and this is the program's exit status.
+std::optional<int> DispatchCommandLine(int argc, char* argv[]);
+
+}  // namespace marrowick

@@ -1,0 +1,162 @@
+// Helpers of the export command's tests: a copy of the sample catalogue in a
+// temporary directory, the sample's sites read from their source file, the
+// text export those sites must give under a layout (worked out here from
+// the sites, not by the grid), a share lock that stands for another
+// program's exclusive open, and reading a directory back.
+#pragma once
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "platform/core/PosixFile.h"
+
+namespace marrowick::testing {
+
+namespace fs = std::filesystem;
+
+inline const std::string kProgramDir = MARROWICK_PROGRAM_DIR;
+inline const std::string kSourceDir = MARROWICK_SOURCE_DIR;
+inline const char* const kCatalogueFiles[] = {"linksdata.DAT", "linksdata.IDX", "linksdata.BLB"};
+
+inline std::string ReadBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+inline void WriteBytes(const fs::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// The names in a directory (hidden ones included), sorted.
+inline std::set<std::string> Entries(const fs::path& dir) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir)) names.insert(entry.path().filename().string());
+  return names;
+}
+
+class TTempDir {
+ public:
+  TTempDir() {
+    char pattern[] = "/tmp/marrowick-export-XXXXXX";
+    if (::mkdtemp(pattern) != nullptr) path_ = pattern;
+  }
+  ~TTempDir() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  TTempDir(const TTempDir&) = delete;
+  TTempDir& operator=(const TTempDir&) = delete;
+  const fs::path& Path() const { return path_; }
+  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  fs::path path_;
+};
+
+// Copies the built sample catalogue into dir as stem.DAT, .IDX, .BLB.
+inline void CopyCatalogue(const fs::path& dir, const std::string& stem = "linksdata") {
+  fs::create_directories(dir);
+  for (const char* name : kCatalogueFiles) {
+    const std::string ext = fs::path(name).extension().string();
+    fs::copy_file(fs::path(kProgramDir) / name, dir / (stem + ext), fs::copy_options::overwrite_existing);
+  }
+}
+
+struct TSampleSite {
+  std::string type, name, url, login, password;
+};
+
+inline std::vector<TSampleSite> SampleSites() {
+  std::vector<TSampleSite> sites;
+  std::ifstream in(kSourceDir + "/data/sites.jsonl");
+  std::string line;
+  auto text = [](const nlohmann::json& value) { return value.is_string() ? value.get<std::string>() : std::string(); };
+  while (std::getline(in, line)) {
+    if (line.empty()) continue;
+    const nlohmann::json site = nlohmann::json::parse(line);
+    sites.push_back({text(site["sitetype"]), text(site["sitename"]), text(site["siteurl"]), text(site["login"]),
+                     text(site["password"])});
+  }
+  return sites;
+}
+
+// One column of a flat or grouped text export: its header and its cell.
+struct TTextColumn {
+  std::string Caption;
+  std::string (*Cell)(const TSampleSite&);
+};
+inline std::string CategoryCell(const TSampleSite& s) { return s.type; }
+inline std::string NameCell(const TSampleSite& s) { return s.name; }
+inline std::string UrlCell(const TSampleSite& s) { return s.url; }
+inline std::string LoginCell(const TSampleSite& s) { return s.login; }
+inline std::string PasswordCell(const TSampleSite& s) { return s.password; }
+
+// The text export of the sample: grouped by category (groups in byte order
+// of their text, each holding its sites in URL order) or flat in URL order,
+// ascending or descending.
+inline std::string ExpectedText(const std::vector<TTextColumn>& columns, bool grouped, bool urlDescending = false) {
+  std::vector<TSampleSite> sites = SampleSites();
+  std::stable_sort(sites.begin(), sites.end(), [&](const TSampleSite& a, const TSampleSite& b) {
+    if (grouped && a.type != b.type) return a.type < b.type;
+    return urlDescending ? a.url > b.url : a.url < b.url;
+  });
+  std::string text;
+  for (const TTextColumn& column : columns) text += column.Caption + "\t";
+  text += "\r\r\n";
+  std::string group;
+  for (size_t i = 0; i < sites.size(); ++i) {
+    if (grouped && (i == 0 || sites[i].type != group)) {
+      group = sites[i].type;
+      text += "Site Category : " + group + " \r\n";
+    }
+    for (const TTextColumn& column : columns) text += column.Cell(sites[i]) + "\t";
+    text += "\r\n";
+  }
+  return text;
+}
+
+// The layout of a first start: grouped by category, which stays shown
+// beside name and URL.
+inline std::string FirstStartText() {
+  return ExpectedText({{"Site Category", CategoryCell}, {"Site Name", NameCell}, {"Site Url", UrlCell}}, true);
+}
+
+// Holds the share byte of a file the way an exclusive open by another
+// program does, for as long as it lives.
+class TExclusiveHold {
+ public:
+  explicit TExclusiveHold(const std::string& path) : fd_(::open(path.c_str(), O_RDWR | O_CLOEXEC)) {
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = ::platform::kShareBytePosition;
+    lock.l_len = 1;
+    held_ = fd_ >= 0 && ::fcntl(fd_, F_OFD_SETLK, &lock) == 0;
+  }
+  ~TExclusiveHold() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  TExclusiveHold(const TExclusiveHold&) = delete;
+  TExclusiveHold& operator=(const TExclusiveHold&) = delete;
+  bool Held() const { return held_; }
+
+ private:
+  int fd_;
+  bool held_ = false;
+};
+
+}  // namespace marrowick::testing

@@ -309,6 +309,9 @@ int main(int argc, char** argv) {
   std::filesystem::create_directories(gDir);
   PrepareTable();
   gSites = std::make_unique<TSites>();
+  // One untimed pass brings the table's files into the page cache, so that
+  // the scan and the load pass both read from memory.
+  for (gSites->table.First(); !gSites->table.Eof(); gSites->table.Next()) gSites->table.FieldByName("note").AsString();
 
   int count = static_cast<int>(args.size());
   benchmark::Initialize(&count, args.data());

@@ -68,6 +68,17 @@ TEST_F(NotifyFocusTest, FocusingARowMovesTheRecordSetAndAGroupRowMeansItsFirstRe
   grid->KeyDown(TGridKey::End, ssCtrl);
   EXPECT_EQ(table->CurrentUrl(), "https://s1.example/");
   ExpectInSync();
+  // The record set moved by the program: the focus follows.
+  t().First();
+  ExpectInSync();
+  t().Next();
+  // The first record of its group: the group row stands for it.
+  EXPECT_EQ(grid->FocusedNode(), GroupOf(*grid, "Health"));
+  t().Next();
+  EXPECT_EQ(grid->FocusedNode(), DataNodeOf(*grid, "https://h2.example/"));
+  ExpectInSync();
+  t().Last();
+  ExpectInSync();
 }
 
 TEST_F(NotifyFocusTest, CategoryChangedThroughTheRecordSetMovesTheRow) {

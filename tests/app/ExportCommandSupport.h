@@ -1,14 +1,10 @@
 // Helpers of the export command's tests: a copy of the sample catalogue in a
-// temporary directory, the sample's sites read from their source file, the
-// text export those sites must give under a layout (worked out here from
-// the sites, not by the grid), a share lock that stands for another
-// program's exclusive open, and reading a directory back.
+// temporary directory, and the text export its sites must give under a
+// layout, worked out from the sites' source file rather than by the grid.
 #pragma once
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -19,8 +15,6 @@
 #include <vector>
 
 #include <nlohmann/json.hpp>
-
-#include "platform/core/PosixFile.h"
 
 namespace marrowick::testing {
 
@@ -41,7 +35,6 @@ inline void WriteBytes(const fs::path& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
-// The names in a directory (hidden ones included), sorted.
 inline std::set<std::string> Entries(const fs::path& dir) {
   std::set<std::string> names;
   for (const auto& entry : fs::directory_iterator(dir)) names.insert(entry.path().filename().string());
@@ -134,29 +127,5 @@ inline std::string ExpectedText(const std::vector<TTextColumn>& columns, bool gr
 inline std::string FirstStartText() {
   return ExpectedText({{"Site Category", CategoryCell}, {"Site Name", NameCell}, {"Site Url", UrlCell}}, true);
 }
-
-// Holds the share byte of a file the way an exclusive open by another
-// program does, for as long as it lives.
-class TExclusiveHold {
- public:
-  explicit TExclusiveHold(const std::string& path) : fd_(::open(path.c_str(), O_RDWR | O_CLOEXEC)) {
-    struct flock lock {};
-    lock.l_type = F_WRLCK;
-    lock.l_whence = SEEK_SET;
-    lock.l_start = ::platform::kShareBytePosition;
-    lock.l_len = 1;
-    held_ = fd_ >= 0 && ::fcntl(fd_, F_OFD_SETLK, &lock) == 0;
-  }
-  ~TExclusiveHold() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  TExclusiveHold(const TExclusiveHold&) = delete;
-  TExclusiveHold& operator=(const TExclusiveHold&) = delete;
-  bool Held() const { return held_; }
-
- private:
-  int fd_;
-  bool held_ = false;
-};
 
 }  // namespace marrowick::testing

@@ -3,6 +3,7 @@
 // fresh settings directory, no DISPLAY, WAYLAND_DISPLAY or QT_QPA_PLATFORM.
 // A window or a QApplication could not start there, so every run that ends
 // well also shows that none was made.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "app/ExportCommandSupport.h"
+#include "platform/core/PosixFile.h"
 #include "platform/qt/SettingsStore.h"
 
 extern char** environ;
@@ -20,6 +22,30 @@ namespace marrowick {
 namespace {
 
 using namespace marrowick::testing;
+
+// Holds the share byte of a file the way an exclusive open by another
+// program does, for as long as it lives.
+class TExclusiveHold {
+ public:
+  explicit TExclusiveHold(const std::string& path) : fd_(::open(path.c_str(), O_RDWR | O_CLOEXEC)) {
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = ::platform::kShareBytePosition;
+    lock.l_len = 1;
+    held_ = fd_ >= 0 && ::fcntl(fd_, F_OFD_SETLK, &lock) == 0;
+  }
+  ~TExclusiveHold() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  TExclusiveHold(const TExclusiveHold&) = delete;
+  TExclusiveHold& operator=(const TExclusiveHold&) = delete;
+  bool Held() const { return held_; }
+
+ private:
+  int fd_;
+  bool held_ = false;
+};
 
 struct TRun {
   int status = -1;
@@ -223,6 +249,8 @@ TEST_F(ExportProgramTest, EveryBadArgumentIsOneMessageANonZeroStatusAndNoFile) {
 
   EXPECT_EQ(Entries(out_), std::set<std::string>{"keep.html"});
   EXPECT_EQ(ReadBytes(out_ / "keep.html"), "old page");
+  // The damaged table was only read, not repaired.
+  EXPECT_EQ(ReadBytes(damaged / "linksdata.DAT"), std::string(600, '\x5A'));
 }
 
 TEST_F(ExportProgramTest, AProgramWithoutItsCatalogueSaysSo) {

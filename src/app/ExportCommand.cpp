@@ -7,6 +7,7 @@
 #include <memory>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 #include "app/SiteCategories.h"
 #include "app/SiteRecordSet.h"
@@ -135,8 +136,8 @@ TCommandResult Export(const TExportOptions& options, const TExportServices& serv
     });
     grid->SetSettingsStore({});
 
-    // The export only reads: a read-only open never changes the catalogue's
-    // files, not even to repair them, while another program has it open.
+    // The export only reads, so the table is opened read-only: the
+    // catalogue's files are never changed by it, not even repaired.
     table.Table().SetReadOnly(true);
     table.SetTableName(dataFile);
     table.SetActive(true);

@@ -24,7 +24,6 @@
 #include <set>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "export/ExportFile.h"
 #include "platform/core/ColorScheme.h"

@@ -138,10 +138,10 @@ std::optional<std::string> TCustomDBGrid::PickComplete(const std::string& search
 bool TCustomDBGrid::PickAccept(const std::string& value) {
   auto* column = dynamic_cast<TDBTreeListPickColumn*>(Columns(FocusedColumn()));
   if (column == nullptr || !editorOpen_) return false;
-  if (!editorModified_) {
-    if (!CanEditModify()) return false;
-    editorModified_ = true;
-  }
+  // Asked again for every value, as SetEditorText does: the value taken
+  // before cleared the link's mark, and an unmarked link writes nothing.
+  if (!CanEditModify()) return false;
+  editorModified_ = true;
   editorText_ = value;
   // The value reaches the field at once, as the list closes.
   SetEditText(FocusedNode(), FocusedColumn(), value);

@@ -1,6 +1,6 @@
-// A value the pick list puts into the field at once, and typing that goes on
-// in the same editor afterwards: the later text must still reach the field
-// when the editor closes.
+// Values the pick list puts into the field at once, and typing that goes on
+// in the same editor afterwards: each later value or text must still reach
+// the field.
 #include <gtest/gtest.h>
 
 #include "grid/model/GridTestSupport.h"
@@ -27,6 +27,9 @@ TEST(EditorValueTest, AValueTakenAtOnceDoesNotSwallowLaterTyping) {
   EXPECT_EQ(table.Table().FieldByName("sitetype").AsString(), "Health");
   EXPECT_EQ(grid->EditorText(), "Health");
 
+  // A second value in the same editor reaches the field too.
+  ASSERT_TRUE(grid->PickAccept("Science"));
+  EXPECT_EQ(table.Table().FieldByName("sitetype").AsString(), "Science");
   ASSERT_TRUE(grid->SetEditorText("Health & Fitness"));
   grid->HideEditor();
   EXPECT_EQ(table.Table().FieldByName("sitetype").AsString(), "Health & Fitness");

@@ -186,19 +186,25 @@ bool StoresTypedValue(const TField& field) {
 void TCustomDBGrid::AssignNodeValues(TDBGridNode* node, TTreeListColumn* column) {
   auto* db = dynamic_cast<TDBTreeListColumn*>(column);
   if (node == nullptr || db == nullptr) return;
-  int index = db->Index();
-  TField* field = db->Field();
-  node->SetStrings(index, field != nullptr ? db->GetDisplayText() : std::string());
+  CaptureColumn(node, db, db->Index());
+}
+
+void TCustomDBGrid::CaptureColumn(TDBGridNode* node, TDBTreeListColumn* column, int index) {
+  TField* field = column->Field();
+  node->SetStrings(index, field != nullptr ? column->GetDisplayText() : std::string());
+  bool typed = field != nullptr && (StoresTypedValue(*field) || column->AlwaysStoredValue());
+  bool lookup = field != nullptr && field->Lookup() && field->DataSet() != nullptr;
+  // Most cells keep their text only: no value record is made for them
+  // unless one has to be cleared.
+  if (!typed && !lookup && node->GetVariantData(index).Flags == 0) return;
   TNodeVariantData data;
-  if (field != nullptr) {
-    if (StoresTypedValue(*field) || db->AlwaysStoredValue()) {
-      data.Flags |= TNodeVariantData::vdValue;
-      data.Value = field->Value();
-    }
-    if (field->Lookup() && field->DataSet() != nullptr) {
-      data.Flags |= TNodeVariantData::vdLookupKey;
-      data.LookupKeyValue = field->DataSet()->FieldValues(field->KeyFields());
-    }
+  if (typed) {
+    data.Flags |= TNodeVariantData::vdValue;
+    data.Value = field->Value();
+  }
+  if (lookup) {
+    data.Flags |= TNodeVariantData::vdLookupKey;
+    data.LookupKeyValue = field->DataSet()->FieldValues(field->KeyFields());
   }
   node->SetVariantData(index, std::move(data));
 }
@@ -207,7 +213,7 @@ void TCustomDBGrid::AssignNodeAllValues(TDBGridNode* node) {
   if (node == nullptr) return;
   for (int i = 0; i < ColumnCount(); ++i) {
     TDBTreeListColumn* column = DBColumn(i);
-    if (column != nullptr && column->Field() != nullptr) AssignNodeValues(node, column);
+    if (column != nullptr && column->Field() != nullptr) CaptureColumn(node, column, i);
   }
   node->KeyValue = keyField_ != nullptr ? keyField_->Value() : Variant::Null();
   if (previewField_ != nullptr) {

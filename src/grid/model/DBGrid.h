@@ -286,6 +286,7 @@ class TCustomDBGrid : public TCustomTreeList {
   friend class TGridLayoutIo;
 
   dataset::TField* FindRecordSetField(const std::string& name) const;
+  void CaptureColumn(TDBGridNode* node, TDBTreeListColumn* column, int index);
   void BindColumns();
   void UnbindColumns();
   TDBTreeListColumn* DBColumn(int index) const;

@@ -137,6 +137,8 @@ void TCustomDBGrid::LoadGroupList(TReuseList* reuse) {
     // has to read from the files; a reload reads the table as it is now.
     ds->Refresh();
     ds->First();
+    int expected = ds->RecordCount();
+    if (expected > 0) ReserveNodes(static_cast<std::size_t>(expected) * 11 / 10 + 64);
     const int groups = GroupColumnCount();
     std::vector<TDBTreeListColumn*> groupColumns;
     for (int level = 0; level < groups; ++level) groupColumns.push_back(static_cast<TDBTreeListColumn*>(GroupColumns(level)));

@@ -163,6 +163,8 @@ void TTreeListTextNode::SetStrings(int index, std::string value) {
   if (index < 0) return;
   if (index >= StringCount()) {
     if (value.empty()) return;
+    // One string per column: the list is sized once.
+    if (strings_.capacity() == 0) strings_.reserve(static_cast<std::size_t>(std::max(Owner()->ColumnCount(), index + 1)));
     strings_.resize(static_cast<std::size_t>(index) + 1);
   }
   strings_[static_cast<std::size_t>(index)] = std::move(value);

@@ -327,6 +327,8 @@ class TCustomTreeList {
   void ClearSmartReloadRequest() { smartReloadRequest_ = false; }
   void ClearFullRefreshRequest() { fullRefreshRequest_ = false; }
 
+  // Room for this many live nodes (before a load pass).
+  void ReserveNodes(std::size_t count) { liveNodes_.reserve(count); }
   // Forgets every observer (the tree list is going away).
   void DropObservers() { observers_.clear(); }
   // Focus without moving anything else.

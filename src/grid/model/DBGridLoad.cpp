@@ -2,6 +2,7 @@
 // node reuse, re-grouping of loaded nodes (smart reload), the group search
 // and the re-filing of one refreshed node.
 #include <algorithm>
+#include <exception>
 
 #include "grid/model/DBGrid.h"
 
@@ -21,17 +22,29 @@ int CompareOrSmaller(const Variant& a, const Variant& b) {
   }
 }
 
-// Runs a function when the scope ends, also on an exception.
+// Runs a function when the scope ends, also on an exception. While an
+// exception is already on its way out, one from the function is dropped so
+// that the first reaches the caller.
 template <class F>
 class TAtExit {
  public:
-  explicit TAtExit(F f) : f_(std::move(f)) {}
-  ~TAtExit() { f_(); }
+  explicit TAtExit(F f) : f_(std::move(f)), exceptions_(std::uncaught_exceptions()) {}
+  ~TAtExit() noexcept(false) {
+    if (std::uncaught_exceptions() > exceptions_) {
+      try {
+        f_();
+      } catch (...) {
+      }
+    } else {
+      f_();
+    }
+  }
   TAtExit(const TAtExit&) = delete;
   TAtExit& operator=(const TAtExit&) = delete;
 
  private:
   F f_;
+  int exceptions_;
 };
 
 }  // namespace

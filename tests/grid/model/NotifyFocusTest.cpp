@@ -285,3 +285,39 @@ TEST_F(NotifyFocusTest, WithoutAKeyFieldNothingIsLoadedOrFollowed) {
 
 }  // namespace
 }  // namespace grid
+
+namespace grid {
+namespace {
+
+using namespace grid::testing;
+
+TEST_F(NotifyFocusTest, ChangesAtBofRefreshTheWholeTreeAndUnknownCurrentRecordsAreRead) {
+  {
+    TSiteTable other(dir.Dir(), "other");
+    other.Table().Open();
+    AddSite(other.Table(), {"Personal", "https://p1.example/", "P1"});
+    AddSite(other.Table(), {"Regional", "https://zz.example/", "ZZ"});
+  }
+  // First leaves the record set at BOF: the full refresh with reuse runs.
+  Focus("https://n1.example/");
+  TDBGridNode* kept = DataNodeOf(*grid, "https://n1.example/");
+  t().First();
+  EXPECT_NE(GroupOf(*grid, "Personal"), nullptr);
+  EXPECT_EQ(DataNodeOf(*grid, "https://n1.example/"), kept);
+  ExpectInSync();
+  // A record another program added meanwhile becomes current: its row is
+  // read in rather than leaving the focus on another record.
+  {
+    TSiteTable other(dir.Dir(), "other");
+    other.Table().Open();
+    AddSite(other.Table(), {"Science", "https://s0.example/", "S0"});
+  }
+  Focus("https://n3.example/");
+  t().Refresh();
+  ASSERT_TRUE(t().Locate("siteurl", Variant("https://s0.example/"), 0));
+  EXPECT_TRUE(FocusOnCurrentRecord(*grid, t()));
+  EXPECT_NE(DataNodeOf(*grid, "https://s0.example/"), nullptr);
+}
+
+}  // namespace
+}  // namespace grid

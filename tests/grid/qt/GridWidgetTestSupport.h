@@ -143,6 +143,9 @@ class GridWidgetTest : public ::testing::Test {
     QHeaderView* h = widget->Header();
     return QRect(h->sectionViewportPosition(column), 0, h->sectionSize(column), h->viewport()->height());
   }
+  void ClickHeader(const char* column, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+    Click(HeaderPort(), HeaderRect(Col(column)).center(), mods);
+  }
   // A point of the header in the grid widget's coordinates.
   QPoint HeaderInGrid(QPoint p) { return HeaderPort()->mapTo(widget, p); }
 

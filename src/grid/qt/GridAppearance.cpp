@@ -72,7 +72,7 @@ void DrawHeaderButton(QPainter& painter, const QRect& rect, const QString& capti
   if (rect.width() <= 0 || rect.height() <= 0) return;
   painter.save();
   painter.fillRect(rect, colors.HeaderFace);
-  const QRect r = rect.adjusted(0, 0, -1, -1);
+  const QRect r = rect;  // right() and bottom() are the last pixels
   // Raised: light top and left, dark bottom and right (an inner shadow line
   // inside the outer dark one). Pressed: the shadow on top and left.
   if (pressed) {

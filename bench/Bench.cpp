@@ -69,6 +69,48 @@ std::string Bytes(uint64_t bytes) {
   return text;
 }
 
+using Table = std::vector<std::vector<std::string>>;
+
+// Characters, not bytes, of a UTF-8 text (the headers say µs).
+size_t Width(const std::string& text) {
+  return static_cast<size_t>(
+      std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
+
+// Prints a Markdown table, its first row the header: the first column
+// left-aligned, the figures right-aligned, padded so that it reads as a
+// table in a terminal too.
+void PrintTable(const Table& table) {
+  std::vector<size_t> widths;
+  for (const auto& row : table)
+    for (size_t c = 0; c < row.size(); ++c) {
+      if (widths.size() <= c) widths.push_back(0);
+      widths[c] = std::max(widths[c], Width(row[c]));
+    }
+  auto printRow = [&widths](const std::vector<std::string>& row) {
+    std::string line = "|";
+    for (size_t c = 0; c < widths.size(); ++c) {
+      const std::string cell = c < row.size() ? row[c] : std::string();
+      const size_t pad = widths[c] - Width(cell);
+      line.push_back(' ');
+      if (c != 0) line.append(pad, ' ');
+      line.append(cell);
+      if (c == 0) line.append(pad, ' ');
+      line.append(" |");
+    }
+    std::printf("%s\n", line.c_str());
+  };
+  for (size_t r = 0; r < table.size(); ++r) {
+    printRow(table[r]);
+    if (r == 0) {
+      std::string rule = "|";
+      for (size_t c = 0; c < widths.size(); ++c)
+        rule.append(widths[c] + (c == 0 ? 2 : 1), '-').append(c == 0 ? "|" : ":|");
+      std::printf("%s\n", rule.c_str());
+    }
+  }
+}
+
 void CopyDirectoryFiles(const std::string& from, const std::string& to) {
   for (const auto& entry : std::filesystem::directory_iterator(from))
     std::filesystem::copy_file(entry.path(), to + entry.path().filename().string(),
@@ -128,9 +170,9 @@ void TesselBulkLoad(const std::string& dir, int64_t count) {
   cursor->Close();
 }
 
-void SqliteBulkLoad(const std::string& path, int64_t count) {
+void SqliteBulkLoad(const std::string& path, int64_t count, const std::string& pragmas) {
   const auto& sites = Sites();
-  SqliteDb db(path, CacheBytes(), "PRAGMA synchronous=OFF;");
+  SqliteDb db(path, CacheBytes(), pragmas);
   db.Exec("BEGIN;");
   {
     SqliteStatement insert(db.get(), kSqlInsert);
@@ -162,13 +204,31 @@ const std::string& TesselBase() {
   return dir;
 }
 
-const std::string& SqliteBase() {
+// The loaded database in rollback-journal mode, which the settings whose
+// journal mode belongs to the connection read as it is.
+const std::string& SqliteJournalBase() {
   static const std::string path = [] {
     const std::string kept = WorkRoot() + "base-sqlite/";
     if (Reusable(kept)) return kept + "sites.db";
     const std::string d = FreshDir("base-sqlite");
     CreateSqliteTable(d + "sites.db");
-    SqliteBulkLoad(d + "sites.db", kRecords);
+    SqliteBulkLoad(d + "sites.db", kRecords, "PRAGMA synchronous=OFF;");
+    MarkLoaded(d);
+    return d + "sites.db";
+  }();
+  return path;
+}
+
+const std::string& SqliteBase(const SqliteSetting& setting) {
+  if (std::string(setting.journalMode) != "WAL") return SqliteJournalBase();
+  // A copy of the loaded database switched to WAL; a clean close leaves no
+  // log beside it, so the file alone is the whole database.
+  static const std::string path = [&setting] {
+    const std::string kept = WorkRoot() + "base-sqlite-wal/";
+    if (Reusable(kept)) return kept + "sites.db";
+    const std::string d = FreshDir("base-sqlite-wal");
+    std::filesystem::copy_file(SqliteJournalBase(), d + "sites.db");
+    PrepareSqliteFile(d + "sites.db", setting);
     MarkLoaded(d);
     return d + "sites.db";
   }();
@@ -181,9 +241,9 @@ std::string TesselCopy(const std::string& name) {
   return dir;
 }
 
-std::string SqliteCopy(const std::string& name) {
+std::string SqliteCopy(const std::string& name, const SqliteSetting& setting) {
   const std::string path = FreshDir(name) + "sites.db";
-  std::filesystem::copy_file(SqliteBase(), path);
+  std::filesystem::copy_file(SqliteBase(setting), path);
   return path;
 }
 
@@ -208,8 +268,17 @@ Measure::Measure(benchmark::State& state, std::string workload, std::string side
       cpuStart_(CpuSeconds()),
       start_(std::chrono::steady_clock::now()) {}
 
+double Measure::Seconds() const {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+}
+
+void Measure::Stop(int64_t operations) {
+  operations_ = operations;
+  Stop();
+}
+
 void Measure::Stop() {
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+  const double seconds = Seconds();
   const double cpu = CpuSeconds() - cpuStart_;
   const size_t peak = (HeapPeak() - heapBase_) + static_cast<size_t>(std::max<int64_t>(0, sqlite3_memory_highwater(0) - sqliteBase_));
   state_.SetIterationTime(seconds);
@@ -232,42 +301,76 @@ void AlsoRecord(const std::string& workload, const std::string& side, const std:
 void NoteFileBytes(const std::string& side, uint64_t bytes) { FileBytes()[side] = bytes; }
 
 void PrintSummary() {
-  std::printf("\nTessel against SQLite: time per operation in microseconds, wall clock and the process's CPU "
-              "time;\nratio = Tessel / SQLite (below 1: Tessel faster)\n\n");
-  std::printf("| %-46s | %9s | %9s | %5s | %9s | %9s | %5s | %11s | %11s |\n", "workload", "Tessel us",
-              "SQLite us", "ratio", "Tessel CPU", "SQLite CPU", "CPU ratio", "Tessel peak", "SQLite peak");
-  std::printf("|%s|%s|%s|%s|%s|%s|%s|%s|%s|\n", std::string(48, '-').c_str(), std::string(11, '-').c_str(),
-              std::string(11, '-').c_str(), std::string(7, '-').c_str(), std::string(12, '-').c_str(),
-              std::string(12, '-').c_str(), std::string(11, '-').c_str(), std::string(13, '-').c_str(),
-              std::string(13, '-').c_str());
+  const Figure none;
+  auto figureOf = [&none](const Row& row, const std::string& side) -> const Figure& {
+    auto it = row.sides.find(side);
+    return it != row.sides.end() ? it->second : none;
+  };
   auto ratioText = [](double a, double b) {
     char text[16] = "-";
     if (a > 0 && b > 0) std::snprintf(text, sizeof text, "%.2f", a / b);
     return std::string(text);
   };
-  for (const Row& row : Rows()) {
-    auto t = row.sides.find(kTessel);
-    auto s = row.sides.find(kSqlite);
-    const Figure none;
-    const Figure& tf = t != row.sides.end() ? t->second : none;
-    const Figure& sf = s != row.sides.end() ? s->second : none;
-    std::printf("| %-46s | %9s | %9s | %5s | %10s | %10s | %9s | %11s | %11s |\n", row.workload.c_str(),
-                Micros(tf.microsPerOp).c_str(), Micros(sf.microsPerOp).c_str(),
-                ratioText(tf.microsPerOp, sf.microsPerOp).c_str(), Micros(tf.cpuMicrosPerOp).c_str(),
-                Micros(sf.cpuMicrosPerOp).c_str(), ratioText(tf.cpuMicrosPerOp, sf.cpuMicrosPerOp).c_str(),
-                tf.microsPerOp >= 0 ? Bytes(tf.peakBytes).c_str() : "-",
-                sf.microsPerOp >= 0 ? Bytes(sf.peakBytes).c_str() : "-");
-  }
+  auto peakText = [](const Figure& f) { return f.microsPerOp >= 0 ? Bytes(f.peakBytes) : std::string("-"); };
+
+  // Time per operation, Tessel beside each SQLite setting with the ratio;
+  // the wall-clock table carries each side's peak heap, the CPU table the
+  // same comparison in the process's CPU time.
+  auto timeTable = [&](bool cpu) {
+    Table table;
+    std::vector<std::string> header{"workload", std::string("Tessel ") + (cpu ? "CPU " : "") + "µs"};
+    for (const SqliteSetting& setting : kSqliteSettings) {
+      header.push_back(std::string(setting.side) + (cpu ? " CPU" : "") + " µs");
+      header.push_back("ratio");
+    }
+    if (!cpu) {
+      header.push_back("Tessel peak");
+      for (const SqliteSetting& setting : kSqliteSettings) header.push_back(std::string(setting.side) + " peak");
+    }
+    table.push_back(header);
+    for (const Row& row : Rows()) {
+      const Figure& tessel = figureOf(row, kTessel);
+      const double t = cpu ? tessel.cpuMicrosPerOp : tessel.microsPerOp;
+      std::vector<std::string> line{row.workload, Micros(t)};
+      for (const SqliteSetting& setting : kSqliteSettings) {
+        const Figure& f = figureOf(row, setting.side);
+        const double q = cpu ? f.cpuMicrosPerOp : f.microsPerOp;
+        line.push_back(Micros(q));
+        line.push_back(ratioText(t, q));
+      }
+      if (!cpu) {
+        line.push_back(peakText(tessel));
+        for (const SqliteSetting& setting : kSqliteSettings) line.push_back(peakText(figureOf(row, setting.side)));
+      }
+      table.push_back(line);
+    }
+    PrintTable(table);
+  };
+
+  std::printf("\nTessel against SQLite: time per operation in microseconds (best of the repetitions); "
+              "ratio = Tessel / SQLite\nin the column to its left (below 1: Tessel faster). Wall clock, "
+              "and the peak heap of each side:\n\n");
+  timeTable(false);
+  std::printf("\nThe process's CPU time (user + system), which other work on the machine disturbs less:\n\n");
+  timeTable(true);
+
+  std::printf("\nSQLite %s, the settings of each column. Every connection: page_size 4096, cache_size=-%llu "
+              "(KiB, the bytes of\nTessel's nominal caches), statements prepared once and reused, one "
+              "transaction per statement but one for\nthe whole bulk load; then, durable insert with "
+              "synchronous=FULL, every other workload with synchronous=OFF:\n",
+              sqlite3_libversion(), static_cast<unsigned long long>((CacheBytes() + 1023) / 1024));
+  for (const SqliteSetting& setting : kSqliteSettings)
+    std::printf("  %-17s %s\n", (std::string(setting.side) + ":").c_str(), SqlitePragmas(setting, false).c_str());
+  std::printf("  A WAL database is switched to WAL before the timing; its close, checkpoint included, is timed.\n");
+
   std::printf("\nFiles after loading %lld records: Tessel %s (data + index + BLOB), SQLite %s\n",
               static_cast<long long>(kRecords),
               FileBytes().count(kTessel) ? Bytes(FileBytes()[kTessel]).c_str() : "-",
               FileBytes().count(kSqlite) ? Bytes(FileBytes()[kSqlite]).c_str() : "-");
-  std::printf("Cache: Tessel's nominal caches hold %s; SQLite's cache_size is set to the same.\n",
-              Bytes(CacheBytes()).c_str());
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
-  std::printf("Peak figures are the heap bytes a workload held above what it started with "
-              "(operator new and SQLite's allocator). Process peak RSS: %s.\n",
+  std::printf("Peak figures are the heap bytes a workload held above what it started with (operator new and "
+              "SQLite's\nallocator; WAL's shared-memory index is mapped, not allocated). Process peak RSS: %s.\n",
               Bytes(static_cast<uint64_t>(usage.ru_maxrss) * 1024).c_str());
 }
 

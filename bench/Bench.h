@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "SiteData.h"
+#include "SqliteSide.h"
 
 namespace bench {
 
@@ -19,7 +20,11 @@ inline constexpr int64_t kDurableInserts = 2000;
 inline constexpr int64_t kPlainInserts = 10000;
 inline constexpr int64_t kLookups = 100000;
 inline constexpr int64_t kChanges = 10000;
-inline constexpr int64_t kOpens = 200;
+// Opening a table takes a fraction of a millisecond, too short to time
+// alone: each timing makes opens until this much time has passed, and at
+// least kMinOpens of them.
+inline constexpr int64_t kMinOpens = 200;
+inline constexpr double kOpenSeconds = 1.0;
 
 inline const std::string kTessel = "Tessel";
 inline const std::string kSqlite = "SQLite";
@@ -38,27 +43,35 @@ const std::vector<Site>& Sites();
 const std::vector<std::string>& LookupKeys();
 
 // The 100,000-record tables, loaded on first use (untimed): the Tessel
-// table's directory and the SQLite database file.
+// table's directory and the SQLite database file, the latter as a setting
+// keeps it (one file in rollback-journal mode serves the settings whose
+// journal mode belongs to the connection; a copy is switched to WAL).
 const std::string& TesselBase();
-const std::string& SqliteBase();
+const std::string& SqliteBase(const SqliteSetting& setting);
 // Copies of them for a workload that changes its table.
 std::string TesselCopy(const std::string& name);
-std::string SqliteCopy(const std::string& name);
+std::string SqliteCopy(const std::string& name, const SqliteSetting& setting);
 
 // The catalogue's cache size in bytes (the SQLite cache is set to match).
 uint64_t CacheBytes();
 
-// Loads records [0, count) of the data set.
+// Loads records [0, count) of the data set; SQLite in one transaction, on a
+// connection that runs the given pragmas.
 void TesselBulkLoad(const std::string& dir, int64_t count);
-void SqliteBulkLoad(const std::string& path, int64_t count);
+void SqliteBulkLoad(const std::string& path, int64_t count, const std::string& pragmas);
 
 // One timed run of a workload: the clock and the heap peak (operator new
 // plus SQLite's allocator) start at construction; Stop records the figures
-// for the comparison and hands the time to the benchmark state.
+// for the comparison and hands the time to the benchmark state. side is
+// kTessel or an SQLite setting's name.
 class Measure {
  public:
   Measure(benchmark::State& state, std::string workload, std::string side, int64_t operations);
+  // Seconds of wall clock since construction.
+  double Seconds() const;
   void Stop();
+  // Stop for a workload whose number of operations was known only at the end.
+  void Stop(int64_t operations);
 
  private:
   benchmark::State& state_;

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <stdexcept>
 
 namespace bench {
@@ -18,6 +19,11 @@ uint64_t FileSize(const std::string& path) {
 }
 
 }  // namespace
+
+std::string SqlitePragmas(const SqliteSetting& setting, bool durable) {
+  return std::string("PRAGMA journal_mode=") + setting.journalMode + "; PRAGMA synchronous=" +
+         (durable ? "FULL" : "OFF") + ";";
+}
 
 SqliteStatement::SqliteStatement(sqlite3* db, const char* sql) : db_(db) {
   if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) Fail(db, sql);
@@ -67,6 +73,14 @@ void SqliteDb::Exec(const std::string& sql) {
   }
 }
 
+void SqliteDb::CheckJournalMode(const SqliteSetting& setting) {
+  std::string expected = setting.journalMode;
+  for (char& c : expected) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  SqliteStatement mode(db_, "PRAGMA journal_mode");
+  if (!mode.Step() || mode.Text(0) != expected)
+    throw std::runtime_error(std::string("SQLite runs in journal mode ") + mode.Text(0) + ", not " + setting.journalMode);
+}
+
 void SqliteDb::Close() {
   if (db_ == nullptr) return;
   sqlite3* db = db_;
@@ -78,14 +92,24 @@ void RemoveSqliteFiles(const std::string& path) {
   for (const char* suffix : {"", "-journal", "-wal", "-shm"}) ::unlink((path + suffix).c_str());
 }
 
-void CreateSqliteTable(const std::string& path) {
+void CreateSqliteTable(const std::string& path, const SqliteSetting* setting) {
   RemoveSqliteFiles(path);
+  {
+    SqliteDb db(path, 0);
+    db.Exec(
+        "PRAGMA page_size=4096;"
+        "CREATE TABLE sites(sitetype TEXT, siteurl TEXT NOT NULL, sitename TEXT, login TEXT, password TEXT,"
+        " note TEXT);"
+        "CREATE UNIQUE INDEX siteurl ON sites(siteurl);");
+  }
+  if (setting != nullptr) PrepareSqliteFile(path, *setting);
+}
+
+void PrepareSqliteFile(const std::string& path, const SqliteSetting& setting) {
+  if (std::string(setting.journalMode) != "WAL") return;
   SqliteDb db(path, 0);
-  db.Exec(
-      "PRAGMA page_size=4096;"
-      "CREATE TABLE sites(sitetype TEXT, siteurl TEXT NOT NULL, sitename TEXT, login TEXT, password TEXT,"
-      " note TEXT);"
-      "CREATE UNIQUE INDEX siteurl ON sites(siteurl);");
+  db.Exec("PRAGMA journal_mode=WAL;");
+  db.CheckJournalMode(setting);
 }
 
 uint64_t SqliteFileBytes(const std::string& path) {

@@ -1,6 +1,7 @@
 // The SQLite side of the benchmarks: the catalogue as a rowid table with a
 // unique index on siteurl, page size 4096, a cache of a given size and
-// prepared statements that are reused.
+// prepared statements that are reused, under each of the journal settings
+// the workloads are compared against.
 #pragma once
 
 #include <sqlite3.h>
@@ -11,6 +12,27 @@
 #include "SiteData.h"
 
 namespace bench {
+
+// One way of running SQLite that every workload is timed under, a column of
+// the summary. They differ only in how a transaction is made safe: a
+// rollback journal made and deleted for every transaction (SQLite's
+// default), a write-ahead log, or nothing at all. Tessel keeps no journal,
+// so the last two are the like-for-like comparison for writes that are not
+// flushed.
+struct SqliteSetting {
+  const char* side;         // the column's name, also the figures' key
+  const char* journalMode;  // the value of PRAGMA journal_mode
+};
+
+inline constexpr SqliteSetting kSqliteSettings[] = {
+    {"rollback journal", "DELETE"},
+    {"WAL", "WAL"},
+    {"journal off", "OFF"},
+};
+
+// The pragmas every connection of the setting runs after opening: the
+// journal mode, and synchronous FULL for durable writes, OFF otherwise.
+std::string SqlitePragmas(const SqliteSetting& setting, bool durable);
 
 class SqliteStatement {
  public:
@@ -42,6 +64,9 @@ class SqliteDb {
 
   sqlite3* get() const { return db_; }
   void Exec(const std::string& sql);
+  // Raises unless the connection runs in the setting's journal mode (SQLite
+  // answers a mode it cannot take with the one it keeps, without an error).
+  void CheckJournalMode(const SqliteSetting& setting);
   // Closes the connection (a WAL database checkpoints here).
   void Close();
 
@@ -50,8 +75,13 @@ class SqliteDb {
 };
 
 // The database file (removing an older one and its journals) with the
-// catalogue's table and index.
-void CreateSqliteTable(const std::string& path);
+// catalogue's table and index. WAL is a property of the database file, so a
+// WAL setting's file is switched to it here, before any timing; the other
+// journal modes belong to the connection.
+void CreateSqliteTable(const std::string& path, const SqliteSetting* setting = nullptr);
+// Switches an existing database file to the setting's journal mode where
+// that is kept in the file (WAL); does nothing otherwise.
+void PrepareSqliteFile(const std::string& path, const SqliteSetting& setting);
 // Bytes of the database file and any journal or WAL beside it.
 uint64_t SqliteFileBytes(const std::string& path);
 void RemoveSqliteFiles(const std::string& path);

@@ -1,8 +1,10 @@
-// The workloads, each once on Tessel and once on SQLite. Every timing runs
-// from opening the table to closing it (write-back, checkpoint and all);
-// laying down the empty table or copying the loaded one is not timed.
+// The workloads, each once on Tessel and once on SQLite under each of its
+// settings. Every timing runs from opening the table to closing it
+// (write-back, checkpoint and all); laying down the empty table, copying the
+// loaded one or switching a database file to WAL is not timed.
 #include <sqlite3.h>
 
+#include <cctype>
 #include <stdexcept>
 
 #include "Bench.h"
@@ -17,8 +19,7 @@ namespace bench {
 namespace {
 
 const char* const kBulk = "bulk load 100,000 (exclusive / 1 transaction)";
-const char* const kDurableWal = "durable insert 2,000 (vs WAL, FULL)";
-const char* const kDurableDelete = "durable insert 2,000 (vs DELETE, FULL)";
+const char* const kDurable = "durable insert 2,000 (synchronous=FULL)";
 const char* const kPlain = "insert 10,000, not durable";
 const char* const kReadSet = "full read in key order, record set";
 const char* const kReadCursor = "full read in key order, cursor";
@@ -66,14 +67,14 @@ void BulkTessel(benchmark::State& state) {
   }
 }
 
-void BulkSqlite(benchmark::State& state) {
+void BulkSqlite(benchmark::State& state, const SqliteSetting* setting) {
   Sites();
   CacheBytes();
   for (auto _ : state) {
     const std::string path = FreshDir("bulk-sqlite") + "sites.db";
-    CreateSqliteTable(path);
-    Measure m(state, kBulk, kSqlite, kRecords);
-    SqliteBulkLoad(path, kRecords);
+    CreateSqliteTable(path, setting);
+    Measure m(state, kBulk, setting->side, kRecords);
+    SqliteBulkLoad(path, kRecords, SqlitePragmas(*setting, false));
     m.Stop();
     NoteFileBytes(kSqlite, SqliteFileBytes(path));
   }
@@ -88,7 +89,7 @@ void InsertTessel(benchmark::State& state, bool durable) {
   for (auto _ : state) {
     const std::string dir = FreshDir("insert-tessel");
     CreateTesselTable(dir);
-    Measure m(state, durable ? kDurableWal : kPlain, kTessel, count);
+    Measure m(state, durable ? kDurable : kPlain, kTessel, count);
     {
       TesselEnv env(dir, durable);
       auto cursor = env.Open(false);
@@ -101,17 +102,18 @@ void InsertTessel(benchmark::State& state, bool durable) {
     }
     m.Stop();
   }
-  if (durable) AlsoRecord(kDurableDelete, kTessel, kDurableWal);
 }
 
-void InsertSqlite(benchmark::State& state, const char* workload, int64_t count, const std::string& pragmas) {
+void InsertSqlite(benchmark::State& state, const SqliteSetting& setting, bool durable) {
   const auto& sites = Sites();
+  const int64_t count = durable ? kDurableInserts : kPlainInserts;
   for (auto _ : state) {
     const std::string path = FreshDir("insert-sqlite") + "sites.db";
-    CreateSqliteTable(path);
-    Measure m(state, workload, kSqlite, count);
+    CreateSqliteTable(path, &setting);
+    Measure m(state, durable ? kDurable : kPlain, setting.side, count);
     {
-      SqliteDb db(path, CacheBytes(), pragmas);
+      SqliteDb db(path, CacheBytes(), SqlitePragmas(setting, durable));
+      db.CheckJournalMode(setting);
       SqliteStatement insert(db.get(), kSqlInsert);
       for (int64_t i = 0; i < count; ++i) {
         BindSite(insert, sites[static_cast<size_t>(i)]);
@@ -124,16 +126,9 @@ void InsertSqlite(benchmark::State& state, const char* workload, int64_t count, 
 }
 
 void DurableTessel(benchmark::State& state) { InsertTessel(state, true); }
-void DurableSqliteWal(benchmark::State& state) {
-  InsertSqlite(state, kDurableWal, kDurableInserts, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;");
-}
-void DurableSqliteDelete(benchmark::State& state) {
-  InsertSqlite(state, kDurableDelete, kDurableInserts, "PRAGMA journal_mode=DELETE; PRAGMA synchronous=FULL;");
-}
+void DurableSqlite(benchmark::State& state, const SqliteSetting* setting) { InsertSqlite(state, *setting, true); }
 void PlainTessel(benchmark::State& state) { InsertTessel(state, false); }
-void PlainSqlite(benchmark::State& state) {
-  InsertSqlite(state, kPlain, kPlainInserts, "PRAGMA synchronous=OFF;");
-}
+void PlainSqlite(benchmark::State& state, const SqliteSetting* setting) { InsertSqlite(state, *setting, false); }
 
 // ---------------------------------------------------------------------------
 // Full read in key order
@@ -184,13 +179,14 @@ void ReadCursorTessel(benchmark::State& state) {
   }
 }
 
-void ReadSqlite(benchmark::State& state) {
-  const std::string path = SqliteBase();
+void ReadSqlite(benchmark::State& state, const SqliteSetting* setting) {
+  const std::string path = SqliteBase(*setting);
   for (auto _ : state) {
-    Measure m(state, kReadSet, kSqlite, kRecords);
+    Measure m(state, kReadSet, setting->side, kRecords);
     int64_t rows = 0;
     {
-      SqliteDb db(path, CacheBytes());
+      SqliteDb db(path, CacheBytes(), SqlitePragmas(*setting, false));
+      db.CheckJournalMode(*setting);
       SqliteStatement select(db.get(), kSqlSelectAll);
       Site site;
       while (select.Step()) {
@@ -201,7 +197,7 @@ void ReadSqlite(benchmark::State& state) {
     m.Stop();
     Check(rows == kRecords, "SELECT read a wrong number of records");
   }
-  AlsoRecord(kReadCursor, kSqlite, kReadSet);
+  AlsoRecord(kReadCursor, setting->side, kReadSet);
 }
 
 // ---------------------------------------------------------------------------
@@ -255,14 +251,15 @@ void FindKeyTessel(benchmark::State& state) {
   }
 }
 
-void LookupSqlite(benchmark::State& state) {
-  const std::string path = SqliteBase();
+void LookupSqlite(benchmark::State& state, const SqliteSetting* setting) {
+  const std::string path = SqliteBase(*setting);
   const auto& keys = LookupKeys();
   for (auto _ : state) {
-    Measure m(state, kLocate, kSqlite, kLookups);
+    Measure m(state, kLocate, setting->side, kLookups);
     int64_t hits = 0;
     {
-      SqliteDb db(path, CacheBytes());
+      SqliteDb db(path, CacheBytes(), SqlitePragmas(*setting, false));
+      db.CheckJournalMode(*setting);
       SqliteStatement select(db.get(), kSqlSelectKey);
       for (const std::string& key : keys) {
         select.Bind(1, key);
@@ -276,13 +273,13 @@ void LookupSqlite(benchmark::State& state) {
     m.Stop();
     Check(hits == kLookups / 2, "SELECT found a wrong number of records");
   }
-  AlsoRecord(kFindKey, kSqlite, kLocate);
+  AlsoRecord(kFindKey, setting->side, kLocate);
 }
 
 // ---------------------------------------------------------------------------
 // Updates and deletes by key: distinct records in random order, each change
 // its own operation (shared Tessel without forced flushes, SQLite
-// autocommit with synchronous OFF).
+// autocommit with synchronous OFF in each journal mode).
 
 std::vector<std::string> ChangeKeys() {
   const std::vector<int64_t> order = Shuffled(kRecords, 7);
@@ -319,13 +316,14 @@ void ChangeTessel(benchmark::State& state, bool update) {
   }
 }
 
-void ChangeSqlite(benchmark::State& state, bool update) {
+void ChangeSqlite(benchmark::State& state, const SqliteSetting& setting, bool update) {
   const std::vector<std::string> keys = ChangeKeys();
   for (auto _ : state) {
-    const std::string path = SqliteCopy("change-sqlite");
-    Measure m(state, update ? kUpdate : kDelete, kSqlite, kChanges);
+    const std::string path = SqliteCopy("change-sqlite", setting);
+    Measure m(state, update ? kUpdate : kDelete, setting.side, kChanges);
     {
-      SqliteDb db(path, CacheBytes(), "PRAGMA synchronous=OFF;");
+      SqliteDb db(path, CacheBytes(), SqlitePragmas(setting, false));
+      db.CheckJournalMode(setting);
       SqliteStatement change(db.get(), update ? kSqlUpdate : kSqlDelete);
       int n = 0;
       for (const std::string& k : keys) {
@@ -346,71 +344,97 @@ void ChangeSqlite(benchmark::State& state, bool update) {
 }
 
 void UpdateTessel(benchmark::State& state) { ChangeTessel(state, true); }
-void UpdateSqlite(benchmark::State& state) { ChangeSqlite(state, true); }
+void UpdateSqlite(benchmark::State& state, const SqliteSetting* setting) { ChangeSqlite(state, *setting, true); }
 void DeleteTessel(benchmark::State& state) { ChangeTessel(state, false); }
-void DeleteSqlite(benchmark::State& state) { ChangeSqlite(state, false); }
+void DeleteSqlite(benchmark::State& state, const SqliteSetting* setting) { ChangeSqlite(state, *setting, false); }
 
 // ---------------------------------------------------------------------------
-// Open a loaded table and read its first record in key order
+// Open a loaded table and read its first record in key order. One open is
+// too short to time alone: each timing repeats them until kOpenSeconds have
+// passed (and at least kMinOpens were made), after one untimed open that
+// brings the files into the page cache.
 
-void OpenTessel(benchmark::State& state) {
-  const std::string dir = TesselBase();
+template <typename OpenOnce>
+void TimeOpens(benchmark::State& state, const std::string& side, OpenOnce once) {
+  constexpr int kBatch = 20;
   for (auto _ : state) {
-    RecordSetSession session(false);
-    Measure m(state, kOpen, kTessel, kOpens);
-    size_t bytes = 0;
-    for (int64_t i = 0; i < kOpens; ++i) {
-      auto table = OpenRecordSet(dir);
-      for (int f = 0; f < table->FieldCount(); ++f) bytes += table->Fields()[f].AsString().size();
-      table->Close();
-    }
-    m.Stop();
+    size_t bytes = once();
+    Measure m(state, kOpen, side, 0);
+    int64_t opens = 0;
+    do {
+      for (int i = 0; i < kBatch; ++i) bytes += once();
+      opens += kBatch;
+    } while (opens < kMinOpens || m.Seconds() < kOpenSeconds);
+    m.Stop(opens);
     benchmark::DoNotOptimize(bytes);
   }
 }
 
-void OpenSqlite(benchmark::State& state) {
-  const std::string path = SqliteBase();
-  for (auto _ : state) {
-    Measure m(state, kOpen, kSqlite, kOpens);
+void OpenTessel(benchmark::State& state) {
+  const std::string dir = TesselBase();
+  RecordSetSession session(false);
+  TimeOpens(state, kTessel, [&dir] {
     size_t bytes = 0;
-    for (int64_t i = 0; i < kOpens; ++i) {
-      SqliteDb db(path, 0);
-      SqliteStatement first(db.get(), kSqlFirst);
-      Check(first.Step(), "no first record");
-      for (int c = 0; c < 6; ++c) bytes += first.Text(c).size();
-    }
-    m.Stop();
-    benchmark::DoNotOptimize(bytes);
+    auto table = OpenRecordSet(dir);
+    for (int f = 0; f < table->FieldCount(); ++f) bytes += table->Fields()[f].AsString().size();
+    table->Close();
+    return bytes;
+  });
+}
+
+void OpenSqlite(benchmark::State& state, const SqliteSetting* setting) {
+  const std::string path = SqliteBase(*setting);
+  {
+    SqliteDb db(path, CacheBytes(), SqlitePragmas(*setting, false));
+    db.CheckJournalMode(*setting);
   }
+  TimeOpens(state, setting->side, [&path, setting] {
+    size_t bytes = 0;
+    SqliteDb db(path, CacheBytes(), SqlitePragmas(*setting, false));
+    SqliteStatement first(db.get(), kSqlFirst);
+    Check(first.Step(), "no first record");
+    for (int c = 0; c < 6; ++c) bytes += first.Text(c).size();
+    return bytes;
+  });
 }
 
 void Register(const char* name, void (*fn)(benchmark::State&)) {
   benchmark::RegisterBenchmark(name, fn)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 }
 
+// One benchmark per SQLite setting, named workload/sqlite_<journal mode>.
+void RegisterSqlite(const std::string& workload, void (*fn)(benchmark::State&, const SqliteSetting*)) {
+  for (const SqliteSetting& setting : kSqliteSettings) {
+    std::string name = workload + "/sqlite_" + setting.journalMode;
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    benchmark::RegisterBenchmark(name.c_str(), fn, &setting)
+        ->Iterations(1)
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond);
+  }
+}
+
 }  // namespace
 
 void RegisterWorkloads() {
   Register("bulk_load/tessel", BulkTessel);
-  Register("bulk_load/sqlite", BulkSqlite);
+  RegisterSqlite("bulk_load", BulkSqlite);
   Register("durable_insert/tessel", DurableTessel);
-  Register("durable_insert/sqlite_wal", DurableSqliteWal);
-  Register("durable_insert/sqlite_delete", DurableSqliteDelete);
+  RegisterSqlite("durable_insert", DurableSqlite);
   Register("insert/tessel", PlainTessel);
-  Register("insert/sqlite", PlainSqlite);
+  RegisterSqlite("insert", PlainSqlite);
   Register("full_read/tessel_record_set", ReadRecordSetTessel);
   Register("full_read/tessel_cursor", ReadCursorTessel);
-  Register("full_read/sqlite", ReadSqlite);
+  RegisterSqlite("full_read", ReadSqlite);
   Register("lookup/tessel_locate", LocateTessel);
   Register("lookup/tessel_findkey", FindKeyTessel);
-  Register("lookup/sqlite", LookupSqlite);
+  RegisterSqlite("lookup", LookupSqlite);
   Register("update/tessel", UpdateTessel);
-  Register("update/sqlite", UpdateSqlite);
+  RegisterSqlite("update", UpdateSqlite);
   Register("delete/tessel", DeleteTessel);
-  Register("delete/sqlite", DeleteSqlite);
+  RegisterSqlite("delete", DeleteSqlite);
   Register("open_first/tessel", OpenTessel);
-  Register("open_first/sqlite", OpenSqlite);
+  RegisterSqlite("open_first", OpenSqlite);
 }
 
 }  // namespace bench

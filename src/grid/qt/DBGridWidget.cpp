@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include <QApplication>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
@@ -83,6 +84,8 @@ TDBGridWidget::TDBGridWidget(std::unique_ptr<TDBGrid> grid, const TGridPlatform&
 }
 
 TDBGridWidget::~TDBGridWidget() {
+  // Focus moves while the parts go away; this widget no longer follows them.
+  disconnect(qApp, nullptr, this, nullptr);
   grid_.RemoveObserver(this);
   // The parts observe the core (the model) or call it: they go before a
   // core this widget owns.
@@ -606,6 +609,17 @@ void TDBGridWidget::RowsKeyPress(QKeyEvent* event) {
     return;
   }
   event->ignore();
+}
+
+void TDBGridWidget::RowsInputMethod(QInputMethodEvent* event) {
+  // A composed character (a dead key, an input method) starts editing as a
+  // typed one does.
+  event->accept();
+  if (event->commitString().isEmpty() || !grid_.HasOption(goEnterShowEditor) || Dragging()) return;
+  CancelClickEdit();
+  bool opened = false;
+  Run([&] { opened = grid_.ShowEditor(); });
+  if (opened && editor_) QCoreApplication::sendEvent(editor_.data(), event);
 }
 
 void TDBGridWidget::ShowEditorChar(QKeyEvent* event) {

@@ -40,6 +40,7 @@
 
 class QLineEdit;
 
+class QInputMethodEvent;
 class QKeyEvent;
 class QMouseEvent;
 class QTimer;
@@ -161,6 +162,7 @@ class TDBGridWidget : public QFrame, private IGridObserver {
   // ---- Rows: drawing and input (called by the rows view).
   void PaintRow(QPainter& painter, const QRect& rowRect, TTreeListNode* node) const;
   void RowsKeyPress(QKeyEvent* event);
+  void RowsInputMethod(QInputMethodEvent* event);
   void RowsMousePress(QMouseEvent* event);
   void RowsMouseRelease(QMouseEvent* event);
   void RowsDoubleClick(QMouseEvent* event);

@@ -2,6 +2,7 @@
 
 #include <QContextMenuEvent>
 #include <QHeaderView>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -32,7 +33,6 @@ TGridRowsView::TGridRowsView(TDBGridWidget& owner) : QTreeView(&owner), owner_(o
   setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
   setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
   setFocusPolicy(Qt::StrongFocus);
-  setAttribute(Qt::WA_InputMethodEnabled, false);
   setItemDelegate(new TGridRowDelegate(owner, this));
 }
 
@@ -59,6 +59,8 @@ void TGridRowsView::drawRow(QPainter* painter, const QStyleOptionViewItem& optio
 }
 
 void TGridRowsView::keyPressEvent(QKeyEvent* event) { owner_.RowsKeyPress(event); }
+
+void TGridRowsView::inputMethodEvent(QInputMethodEvent* event) { owner_.RowsInputMethod(event); }
 
 void TGridRowsView::mousePressEvent(QMouseEvent* event) { owner_.RowsMousePress(event); }
 

@@ -37,6 +37,7 @@ class TGridRowsView : public QTreeView {
   void drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
   void drawBranches(QPainter*, const QRect&, const QModelIndex&) const override {}
   void keyPressEvent(QKeyEvent* event) override;
+  void inputMethodEvent(QInputMethodEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;

@@ -6,6 +6,7 @@
 // untouched insertion. Each case checks the table afterwards.
 #include <gtest/gtest.h>
 
+#include <QInputMethodEvent>
 #include <QListWidget>
 #include <QTimer>
 #include <QToolButton>
@@ -53,6 +54,19 @@ TEST_F(EditingTest, TypingStartsTheEditorAndMovingAwayPosts) {
   // The keyboard focus came back to the rows.
   EXPECT_EQ(QApplication::focusWidget(), widget->RowsView());
   EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(EditingTest, AComposedCharacterStartsTheEditorToo) {
+  ClickCell(Row(kBbc), Col("SiteName"));
+  QInputMethodEvent composed;
+  composed.setCommitString(QString::fromUtf8("\u00e9"));
+  QCoreApplication::sendEvent(QApplication::focusWidget(), &composed);
+  ASSERT_NE(widget->Editor(), nullptr);
+  Type("t");
+  EXPECT_EQ(widget->Editor()->text(), QString::fromUtf8("\u00e9t"));
+  Key(Qt::Key_Down);
+  // Stored as the table's Windows-1252 bytes.
+  EXPECT_EQ(SiteField(dir.Dir(), kBbc, &TSite::name), "\xe9t");
 }
 
 TEST_F(EditingTest, EnterStoresAndEditsOnEscRestores) {
@@ -171,6 +185,7 @@ TEST_F(EditingTest, TheListDropsDownSelectsIgnoringCaseAndEnterStores) {
   // focus stays in the editor.
   EXPECT_EQ(list->geometry().top(), editor->mapToGlobal(QPoint(0, editor->height())).y());
   EXPECT_GE(list->width(), editor->width());
+  EXPECT_EQ(list->height(), 7 * list->sizeHintForRow(0) + 2 * list->frameWidth());
   EXPECT_EQ(QApplication::focusWidget(), editor);
   Key(Qt::Key_Return);
   EXPECT_FALSE(editor->ListVisible());

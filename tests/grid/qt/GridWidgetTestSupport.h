@@ -1,8 +1,9 @@
 // Helpers of the grid widget's tests: the sample catalogue (or given sites)
 // in a temporary directory, opened as the program opens it, the program's
-// grid over it inside a window beside a notes field, fakes for the message
-// boxes, clipboard and shell, the standard colour scheme, and a person's
-// keys and clicks (keys go to whatever has the keyboard focus).
+// grid over it (its layout kept in a settings store in memory) inside a
+// window beside a notes field, fakes for the message boxes, clipboard and
+// shell, the standard colour scheme, and a person's keys and clicks (keys go
+// to whatever has the keyboard focus).
 #pragma once
 
 #include <QApplication>
@@ -58,7 +59,7 @@ class GridWidgetTest : public ::testing::Test {
     }
     table = std::make_unique<TSiteTable>(dir.Dir());
     table->Table().Open();
-    core = ProgramGrid(table.get());
+    core = ProgramGrid(table.get(), marrowick::fakes::TMemorySettingsStore::Factory(settings));
     window = std::make_unique<QWidget>();
     auto* layout = new QHBoxLayout(window.get());
     widget = new TDBGridWidget(*core, {&boxes, &clipboard, &shell, &scheme}, window.get());
@@ -155,6 +156,7 @@ class GridWidgetTest : public ::testing::Test {
   std::unique_ptr<QWidget> window;
   TDBGridWidget* widget = nullptr;
   QLineEdit* notes = nullptr;
+  marrowick::fakes::TMemorySettingsState settings;
   marrowick::fakes::TFakeMessageBoxes boxes;
   marrowick::fakes::TFakeClipboard clipboard;
   marrowick::fakes::TFakeShell shell;

@@ -6,6 +6,8 @@
 // grouped refused over the group panel with the delete cursor.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "grid/qt/GridWidgetTestSupport.h"
 #include "platform/qt/FontMetrics.h"
 
@@ -188,6 +190,38 @@ TEST_F(HeaderGesturesTest, AColumnThatMayNotBeGroupedIsRefusedOverTheGroupPanel)
   Drag(widget->GroupPanel(), start, {InGrid(widget->GroupPanel(), start + QPoint(40, 0))});
   EXPECT_EQ(core->GroupColumnCount(), 1);
   EXPECT_EQ(core->FindColumn("SiteCategory")->GroupIndex(), 0);
+  EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(HeaderGesturesTest, ABurstOfSizingIsStoredOnceAndColumnsShownOrHiddenFollowTheCore) {
+  // Sizing sends a change per mouse move; the layout is stored once after
+  // the burst has settled.
+  QRect header = HeaderRect(Col("SiteName"));
+  Drag(HeaderPort(), QPoint(header.right(), 5),
+       {HeaderInGrid(QPoint(header.right() + 10, 5)), HeaderInGrid(QPoint(header.right() + 20, 5)),
+        HeaderInGrid(QPoint(header.right() + 30, 5))});
+  ASSERT_TRUE(WaitUntil([&] { return settings.writes > 0; }));
+  EXPECT_EQ(std::count(settings.log.begin(), settings.log.end(), "write ShowGroupPanel=1"), 1);
+  EXPECT_EQ(settings.Value("Software\\Tolvane\\Marrowick\\grid\\Columns\\SiteName", "Width"), "230");
+
+  // The View menu shows a hidden column and hides the grouped one.
+  EXPECT_TRUE(widget->Header()->isSectionHidden(Col("SiteLogin")));
+  core->FindColumn("SiteLogin")->SetVisible(true);
+  EXPECT_FALSE(widget->Header()->isSectionHidden(Col("SiteLogin")));
+  EXPECT_EQ(HeaderRect(Col("SiteLogin")).width(), 119);
+  core->FindColumn("SiteCategory")->SetVisible(false);
+  EXPECT_TRUE(widget->Header()->isSectionHidden(Col("SiteCategory")));
+  // Still grouped; the first shown header holds the indent now.
+  EXPECT_EQ(core->GroupColumnCount(), 1);
+  EXPECT_EQ(HeaderRect(Col("SiteName")).width(), 230 + 16);
+  EXPECT_EQ(TreeLines(*core), ModelLines(sites));
+  core->MakeNodeVisible(Row(kBbc));
+  EXPECT_EQ(widget->CellRect(Row(kBbc), Col("SiteName")).left(), widget->RowsLeft() + 16);
+  EXPECT_EQ(widget->CellRect(Row(kBbc), Col("SiteName")).width(), 230);
+  ClickCell(Row(kBbc), Col("SiteLogin"));
+  Type("me");
+  Key(Qt::Key_Down);
+  EXPECT_EQ(ReadSites(dir.Dir())[27].login, "me");
   EXPECT_TRUE(errors.empty());
 }
 

@@ -5,6 +5,9 @@
 // expand button and double click of a group row.
 #include <gtest/gtest.h>
 
+#include <QContextMenuEvent>
+#include <QMenu>
+
 #include "grid/qt/GridWidgetTestSupport.h"
 
 namespace grid::qt {
@@ -191,6 +194,23 @@ TEST_F(KeysAndClicksTest, TheExpandButtonAndADoubleClickToggleAGroupRow) {
   EXPECT_FALSE(news->Expanded());
   EXPECT_EQ(widget->Editor(), nullptr);
   EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(KeysAndClicksTest, ARightClickFocusesTheRowAndShowsThePopupMenu) {
+  QMenu menu;
+  menu.addAction("Edit Site");
+  widget->SetPopupMenu(&menu);
+  QPoint pos = CellPoint(Row(kReuters), Col("SiteName"));
+  QTest::mousePress(Viewport(), Qt::RightButton, Qt::NoModifier, pos);
+  QContextMenuEvent request(QContextMenuEvent::Mouse, pos, Viewport()->mapToGlobal(pos));
+  QCoreApplication::sendEvent(Viewport(), &request);
+  QTest::mouseRelease(Viewport(), Qt::RightButton, Qt::NoModifier, pos);
+  EXPECT_EQ(core->FocusedNode(), Row(kReuters));
+  EXPECT_EQ(table->CurrentUrl(), kReuters);
+  EXPECT_TRUE(menu.isVisible());
+  EXPECT_EQ(menu.pos(), Viewport()->mapToGlobal(pos));
+  menu.close();
+  EXPECT_EQ(widget->Editor(), nullptr);
 }
 
 }  // namespace

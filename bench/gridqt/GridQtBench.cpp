@@ -1,0 +1,323 @@
+// gridqt_bench: the grid widget over a catalogue table of 100,000 sites, in
+// one run, then a summary table.
+//
+//   gridqt_bench [--bench_dir=DIR] [Google Benchmark flags]
+//
+// Measured (on the offscreen platform unless QT_QPA_PLATFORM says else):
+//   load         the core's load pass alone (for scale)
+//   open         the widget built over the loaded grid, shown and painted
+//   expand-all   every group opened, so that 100,015 rows are shown
+//   paint        one screenful of rows painted, in the middle of the rows
+//   scroll-page  the rows scrolled by a page with the scroll bar and painted,
+//                from the top to the bottom (the time per page is reported)
+//   page-down    PgDn pressed on the rows: the focus and the record set move
+//                a page, the rows follow and are painted (time per key)
+//
+// The table is made once in DIR (kept, with a marker, for the next run, and
+// shared with grid_bench); without --bench_dir a fresh directory under
+// $TMPDIR is used and removed.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QScrollBar>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "SiteData.h"
+#include "dataset/FieldKinds.h"
+#include "engine/components/Session.h"
+#include "engine/components/TesselTable.h"
+#include "engine/storage/DataTable.h"
+#include "engine/storage/Formats.h"
+#include "engine/storage/TableStructure.h"
+#include "grid/model/ProgramGrid.h"
+#include "grid/qt/DBGridWidget.h"
+#include "grid/qt/GridRowsView.h"
+
+namespace {
+
+constexpr int kSites = 100000;
+
+const std::vector<std::string> kCategories = {
+    "Arts & Humanities", "Business & Economy", "Computers & Internet", "Education", "Entertainment",
+    "Government",        "Health",             "News",                 "Personal",  "Recreation & Sports",
+    "Reference",         "Regional",           "Science",              "Social Science", "Society & Culture"};
+
+std::string gDir;
+
+tessel::TTableStructure CatalogueStructure() {
+  using namespace tessel;
+  TTableStructure s;
+  s.Fields = {FieldDefinition(1, "sitetype", ftString, 30), FieldDefinition(2, "siteurl", ftString, 100),
+              FieldDefinition(3, "sitename", ftString, 60), FieldDefinition(4, "login", ftString, 30),
+              FieldDefinition(5, "password", ftString, 30), FieldDefinition(6, "note", ftBlob, 0, fstMemo)};
+  s.Fields[1].Required = 1;
+  s.Secondary = {IndexDefinition("siteurl", {2}, true)};
+  return s;
+}
+
+// Lays the table down once (untimed); a marker says it is complete.
+void PrepareTable() {
+  const std::string marker = gDir + "grid-loaded";
+  if (std::filesystem::exists(marker)) return;
+  tessel::TTableStructure s = CatalogueStructure();
+  tessel::TDataTable::CheckStructure(s, true, "linksdata");
+  {
+    tessel::TDataTable t(gDir, "linksdata");
+    t.CreateFiles(s);
+    t.FlushTable(false, true, true);
+    t.CloseFiles(true);
+  }
+  tessel::TTesselSession session;
+  session.SetSessionName("fill");
+  session.SetForceBufferFlush(false);
+  session.SetKeepConnections(false);
+  tessel::TTesselTable t;
+  t.SetSessionName("fill");
+  t.SetIndexFieldNames("siteurl");
+  t.SetTableName(gDir + "linksdata.dat");
+  t.SetExclusive(true);
+  t.Open();
+  for (int i = 0; i < kSites; ++i) {
+    bench::Site site = bench::MakeSite(i);
+    t.Append();
+    t.FieldByName("sitetype").SetAsString(site.sitetype);
+    t.FieldByName("siteurl").SetAsString(site.siteurl);
+    t.FieldByName("sitename").SetAsString(site.sitename);
+    t.FieldByName("login").SetAsString(site.login);
+    t.FieldByName("password").SetAsString(site.password);
+    t.FieldByName("note").SetAsString(site.note);
+    t.Post();
+  }
+  t.Close();
+  std::ofstream(marker) << "loaded\n";
+}
+
+// The site table as the program opens it.
+struct TSites {
+  TSites() {
+    session.SetSessionName("ses");
+    session.SetForceBufferFlush(true);
+    session.SetKeepConnections(false);
+    session.SetLockRetryCount(0);
+    session.SetLockWaitTime(0);
+    table.SetSessionName("ses");
+    table.SetIndexFieldNames("siteurl");
+    table.SetTableName(gDir + "linksdata.dat");
+    table.AddField<dataset::TStringField>("sitetype", 30);
+    table.AddField<dataset::TStringField>("siteurl", 100).SetRequired(true);
+    table.AddField<dataset::TStringField>("sitename", 60);
+    table.AddField<dataset::TStringField>("login", 30);
+    table.AddField<dataset::TStringField>("password", 30);
+    table.AddField<dataset::TMemoField>("note");
+    source.SetDataSet(&table);
+    table.Open();
+  }
+  ~TSites() {
+    source.SetDataSet(nullptr);
+    table.Close();
+  }
+  tessel::TTesselSession session;
+  tessel::TTesselTable table;
+  dataset::TDataSource source;
+};
+
+std::unique_ptr<TSites> gSites;
+std::unique_ptr<grid::TDBGrid> gGrid;
+std::unique_ptr<grid::qt::TDBGridWidget> gWidget;
+
+void Settle() { QCoreApplication::processEvents(); }
+
+grid::qt::TDBGridWidget& Widget() {
+  if (!gWidget) {
+    gWidget = std::make_unique<grid::qt::TDBGridWidget>(*gGrid);
+    gWidget->resize(1000, 700);
+    gWidget->show();
+    Settle();
+  }
+  return *gWidget;
+}
+
+void ExpandAll(bool expand) {
+  for (int i = 0; i < gGrid->Count(); ++i) {
+    if (expand) {
+      gGrid->GetNode(i)->Expand(false);
+    } else {
+      gGrid->GetNode(i)->Collapse(false);
+    }
+  }
+}
+
+void Paint() { gWidget->RowsView()->viewport()->repaint(); }
+
+void BM_Load(benchmark::State& state) {
+  for (auto _ : state) gGrid->ReLoadGroupList();
+  state.counters["records"] = gGrid->LoadedRecordCount();
+}
+
+void BM_Open(benchmark::State& state) {
+  for (auto _ : state) {
+    gWidget.reset();
+    Widget();
+    Paint();
+  }
+}
+
+void BM_ExpandAll(benchmark::State& state) {
+  Widget();
+  for (auto _ : state) {
+    state.PauseTiming();
+    ExpandAll(false);
+    Settle();
+    state.ResumeTiming();
+    ExpandAll(true);
+    Settle();
+    Paint();
+  }
+  state.counters["rows"] = gGrid->VisibleRowCount();
+}
+
+void BM_Paint(benchmark::State& state) {
+  Widget();
+  ExpandAll(true);
+  Settle();
+  QScrollBar* bar = gWidget->RowsView()->verticalScrollBar();
+  bar->setValue(bar->maximum() / 2);
+  Settle();
+  for (auto _ : state) Paint();
+  state.counters["rows_per_screen"] = gGrid->PageRowCount();
+}
+
+double gMsPerPage = 0;
+int gPages = 0;
+
+void BM_ScrollPage(benchmark::State& state) {
+  Widget();
+  ExpandAll(true);
+  Settle();
+  QScrollBar* bar = gWidget->RowsView()->verticalScrollBar();
+  int pages = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    bar->setValue(0);
+    Settle();
+    state.ResumeTiming();
+    pages = 0;
+    while (bar->value() < bar->maximum()) {
+      bar->setValue(bar->value() + bar->pageStep());
+      Paint();
+      ++pages;
+    }
+  }
+  gPages = pages;
+  state.counters["pages"] = pages;
+}
+
+void BM_PageDown(benchmark::State& state) {
+  Widget();
+  ExpandAll(true);
+  gGrid->FocusRow(gGrid->VisibleRow(0));
+  Settle();
+  const int keys = 200;
+  QWidget* rows = gWidget->RowsView();
+  for (auto _ : state) {
+    state.PauseTiming();
+    gGrid->FocusRow(gGrid->VisibleRow(0));
+    Settle();
+    state.ResumeTiming();
+    for (int i = 0; i < keys; ++i) {
+      QKeyEvent press(QEvent::KeyPress, Qt::Key_PageDown, Qt::NoModifier);
+      QCoreApplication::sendEvent(rows, &press);
+      Paint();
+    }
+  }
+  state.counters["keys"] = keys;
+}
+
+BENCHMARK(BM_Load)->Name("load")->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_Open)->Name("open")->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_ExpandAll)->Name("expand-all")->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_Paint)->Name("paint")->Unit(benchmark::kMillisecond)->Iterations(200);
+BENCHMARK(BM_ScrollPage)->Name("scroll-page")->Unit(benchmark::kMillisecond)->Iterations(2);
+BENCHMARK(BM_PageDown)->Name("page-down")->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// Keeps each run's time per iteration (ms) for the summary.
+class TSummaryReporter : public benchmark::ConsoleReporter {
+ public:
+  std::map<std::string, double> ms;
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) {
+      if (run.iterations > 0) ms[run.run_name.function_name] = run.GetAdjustedRealTime();
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  std::vector<char*> args;
+  bool owned = false;
+  for (int i = 0; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a.rfind("--bench_dir=", 0) == 0) {
+      gDir = a.substr(12);
+      continue;
+    }
+    args.push_back(argv[i]);
+  }
+  if (gDir.empty()) {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp != nullptr ? tmp : "/tmp") + "/gridqt-bench-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) return 1;
+    gDir = pattern;
+    owned = true;
+  }
+  if (gDir.back() != '/') gDir += '/';
+  std::filesystem::create_directories(gDir);
+  PrepareTable();
+
+  int qtArgc = 1;
+  QApplication app(qtArgc, argv);
+  gSites = std::make_unique<TSites>();
+  gGrid = grid::BuildGrid(grid::ProgramGridDescription(kCategories), {}, &gSites->source);
+
+  int count = static_cast<int>(args.size());
+  benchmark::Initialize(&count, args.data());
+  TSummaryReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+
+  auto get = [&](const char* name) {
+    auto it = reporter.ms.find(name);
+    return it == reporter.ms.end() ? 0.0 : it->second;
+  };
+  std::printf("\nGrid widget over %d sites (%d rows shown with every group open), ms\n", kSites,
+              kSites + static_cast<int>(kCategories.size()));
+  std::printf("  %-44s %10.2f\n", "core load pass (for scale)", get("load"));
+  std::printf("  %-44s %10.2f\n", "open: widget built, shown, painted", get("open"));
+  std::printf("  %-44s %10.2f\n", "open every group", get("expand-all"));
+  std::printf("  %-44s %10.3f\n", "paint a screenful of rows", get("paint"));
+  if (gPages > 0) {
+    std::printf("  %-44s %10.2f\n", "scroll top to bottom by pages, in all", get("scroll-page"));
+    std::printf("  %-44s %10.3f  (%d pages)\n", "  per page (scroll and paint)", get("scroll-page") / gPages, gPages);
+  }
+  std::printf("  %-44s %10.3f\n", "PgDn on the rows, per key (focus, record,", get("page-down") / 200);
+  std::printf("  %-44s\n", "  scroll and paint)");
+
+  gWidget.reset();
+  gGrid.reset();
+  gSites.reset();
+  if (owned) std::filesystem::remove_all(gDir);
+  return 0;
+}

@@ -197,7 +197,6 @@ void BM_Paint(benchmark::State& state) {
   state.counters["rows_per_screen"] = gGrid->PageRowCount();
 }
 
-double gMsPerPage = 0;
 int gPages = 0;
 
 void BM_ScrollPage(benchmark::State& state) {

@@ -418,18 +418,78 @@ void TDBGridWidget::UpdateTopNode() {
 // ---------------------------------------------------------------------------
 // Drawing the rows
 
+// What every row of one paint shares, resolved once per paint: colours,
+// fonts and their metrics, the shown columns and where they stand.
+struct TDBGridWidget::TRowPaint {
+  explicit TRowPaint(const TDBGridWidget& owner)
+      : colors(owner.Colors()),
+        font(ToQFont(owner.grid_.Appearance().Font)),
+        fontMetrics(font),
+        previewFont(ToQFont(owner.grid_.Appearance().PreviewFont)) {
+    const TCustomDBGrid& grid = owner.grid_;
+    columns = grid.DisplayColumns();
+    for (int column : columns) {
+      Cell cell;
+      cell.x = owner.header_->sectionViewportPosition(column);
+      cell.width = owner.header_->sectionSize(column);
+      cell.font = owner.CellFont(column);
+      cell.back = ResolveColor(grid.GetColumnColor(column), *owner.colors_);
+      cell.text = ResolveColor(grid.GetColumnFont(column).Color, *owner.colors_);
+      const TTreeListColumn* object = grid.Columns(column);
+      switch (object != nullptr ? object->Alignment() : taLeftJustify) {
+        case taRightJustify: cell.alignment = Qt::AlignRight; break;
+        case taCenter: cell.alignment = Qt::AlignHCenter; break;
+        case taLeftJustify: cell.alignment = Qt::AlignLeft; break;
+      }
+      cells.push_back(cell);
+    }
+    if (!cells.empty()) {
+      left = cells.front().x;
+      right = cells.back().x + cells.back().width;
+    }
+    cellHeight = owner.CellHeight();
+    showGrid = grid.Switches().ShowGrid;
+    showPreviewGrid = grid.Switches().ShowPreviewGrid;
+    focused = grid.FocusedNode();
+    focusedColumn = grid.FocusedColumn();
+  }
+
+  struct Cell {
+    int x = 0, width = 0;
+    QFont font;
+    QColor back, text;
+    Qt::Alignment alignment = Qt::AlignLeft;
+  };
+  TGridColors colors;
+  QFont font;
+  QFontMetrics fontMetrics;
+  QFont previewFont;
+  std::vector<int> columns;
+  std::vector<Cell> cells;
+  int left = 0, right = 0, cellHeight = 0;
+  bool showGrid = true, showPreviewGrid = true;
+  const TTreeListNode* focused = nullptr;
+  int focusedColumn = -1;
+};
+
+void TDBGridWidget::BeginPaintRows() { rowPaint_ = std::make_unique<TRowPaint>(*this); }
+
+void TDBGridWidget::EndPaintRows() { rowPaint_.reset(); }
+
 void TDBGridWidget::PaintRow(QPainter& painter, const QRect& rowRect, TTreeListNode* node) const {
-  const std::vector<int> columns = grid_.DisplayColumns();
-  if (columns.empty()) return;
-  const TGridColors colors = Colors();
-  const int left = RowsLeft();
-  const int right = RowsRight();
+  std::unique_ptr<TRowPaint> own;
+  if (!rowPaint_) own = std::make_unique<TRowPaint>(*this);
+  const TRowPaint& paint = rowPaint_ ? *rowPaint_ : *own;
+  if (paint.cells.empty()) return;
+  const TGridColors& colors = paint.colors;
+  const int left = paint.left;
+  const int right = paint.right;
   const int top = rowRect.top();
-  const int cellHeight = CellHeight();
+  const int cellHeight = paint.cellHeight;
   const int bottom = top + cellHeight - 1;
   const int indent = std::min(16 * node->Level(), std::max(0, right - left));
-  const bool showGrid = grid_.Switches().ShowGrid;
-  const bool focusedRow = node == grid_.FocusedNode();
+  const bool showGrid = paint.showGrid;
+  const bool focusedRow = node == paint.focused;
   painter.save();
 
   // The indent beside a row is the band of the groups above it.
@@ -442,13 +502,12 @@ void TDBGridWidget::PaintRow(QPainter& painter, const QRect& rowRect, TTreeListN
     DrawExpandButton(painter, button, node->Expanded(), colors);
     QRect text(button.right() + 1, top, std::max(0, right - button.right() - 1), cellHeight - (showGrid ? 1 : 0));
     if (focusedRow) painter.fillRect(text, colors.Highlight);
-    const QFont font = ToQFont(grid_.Appearance().Font);
-    painter.setFont(font);
+    painter.setFont(paint.font);
     painter.setPen(focusedRow ? colors.HighlightText : colors.GroupNodeText);
     QRect inner = text.adjusted(2, 0, -2, 0);
     painter.drawText(inner, int(Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine),
-                     QFontMetrics(font).elidedText(AnsiToQString(grid_.GetNodeString(node, 0)), Qt::ElideRight,
-                                                   inner.width()));
+                     paint.fontMetrics.elidedText(AnsiToQString(grid_.GetNodeString(node, 0)), Qt::ElideRight,
+                                                  inner.width()));
     if (showGrid) {
       painter.setPen(colors.GridLine);
       painter.drawLine(left + indent, bottom, right - 1, bottom);
@@ -457,30 +516,28 @@ void TDBGridWidget::PaintRow(QPainter& painter, const QRect& rowRect, TTreeListN
     return;
   }
 
-  for (int column : columns) {
-    int x = header_->sectionViewportPosition(column);
-    int w = header_->sectionSize(column);
-    if (column == columns.front()) {
+  const int width = rowRect.width();
+  for (std::size_t i = 0; i < paint.cells.size(); ++i) {
+    const TRowPaint::Cell& c = paint.cells[i];
+    const int column = paint.columns[i];
+    int x = c.x;
+    int w = c.width;
+    if (i == 0) {
       x += indent;
       w -= indent;
     }
-    if (w <= 0) continue;
+    if (w <= 0 || x >= width || x + w <= 0) continue;
     QRect cell(x, top, w, cellHeight);
-    const bool focusedCell = focusedRow && column == grid_.FocusedColumn();
-    painter.fillRect(cell, focusedCell ? colors.Highlight : ResolveColor(grid_.GetColumnColor(column), *colors_));
-    const QFont font = CellFont(column);
-    painter.setFont(font);
-    painter.setPen(focusedCell ? colors.HighlightText : ResolveColor(grid_.GetColumnFont(column).Color, *colors_));
+    const bool focusedCell = focusedRow && column == paint.focusedColumn;
+    painter.fillRect(cell, focusedCell ? colors.Highlight : c.back);
+    painter.setFont(c.font);
+    painter.setPen(focusedCell ? colors.HighlightText : c.text);
     QRect inner = cell.adjusted(2, 0, -3, showGrid ? -1 : 0);
-    Qt::Alignment alignment = Qt::AlignLeft;
-    switch (grid_.GetCellAlignment(node, column)) {
-      case taRightJustify: alignment = Qt::AlignRight; break;
-      case taCenter: alignment = Qt::AlignHCenter; break;
-      case taLeftJustify: break;
+    QString text = AnsiToQString(grid_.GetNodeString(node, column));
+    if (painter.fontMetrics().horizontalAdvance(text) > inner.width()) {
+      text = painter.fontMetrics().elidedText(text, Qt::ElideRight, inner.width());
     }
-    painter.drawText(inner, int(alignment | Qt::AlignVCenter | Qt::TextSingleLine),
-                     QFontMetrics(font).elidedText(AnsiToQString(grid_.GetNodeString(node, column)),
-                                                   Qt::ElideRight, inner.width()));
+    painter.drawText(inner, int(c.alignment | Qt::AlignVCenter | Qt::TextSingleLine), text);
     if (showGrid) {
       painter.setPen(colors.GridLine);
       painter.drawLine(cell.right(), top, cell.right(), bottom);
@@ -492,15 +549,14 @@ void TDBGridWidget::PaintRow(QPainter& painter, const QRect& rowRect, TTreeListN
   if (rowRect.height() > cellHeight) {
     QRect preview(left + indent, top + cellHeight, right - left - indent, rowRect.height() - cellHeight);
     painter.fillRect(preview, colors.Window);
-    const QFont font = ToQFont(grid_.Appearance().PreviewFont);
-    painter.setFont(font);
+    painter.setFont(paint.previewFont);
     painter.setPen(colors.PreviewText);
     QRect text = preview.adjusted(grid_.IndentDesc() + 2, 1, -2, -2);
     painter.setClipRect(text);
     painter.drawText(text, int(Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap),
                      AnsiToQString(grid_.GetPreviewString(grid_.GetPreviewText(node))));
     painter.setClipping(false);
-    if (grid_.Switches().ShowPreviewGrid) {
+    if (paint.showPreviewGrid) {
       painter.setPen(colors.GridLine);
       painter.drawLine(preview.left(), preview.bottom(), preview.right(), preview.bottom());
     }

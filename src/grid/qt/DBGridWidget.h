@@ -160,6 +160,10 @@ class TDBGridWidget : public QFrame, private IGridObserver {
   void UpdateTopNode();
 
   // ---- Rows: drawing and input (called by the rows view).
+  struct TRowPaint;
+  // A paint of the rows: what the rows share is resolved once around it.
+  void BeginPaintRows();
+  void EndPaintRows();
   void PaintRow(QPainter& painter, const QRect& rowRect, TTreeListNode* node) const;
   void RowsKeyPress(QKeyEvent* event);
   void RowsInputMethod(QInputMethodEvent* event);
@@ -246,6 +250,7 @@ class TDBGridWidget : public QFrame, private IGridObserver {
   QTimer* layoutTimer_ = nullptr;
 
   std::optional<THeaderDrag> drag_;
+  std::unique_ptr<TRowPaint> rowPaint_;
   // The press of a click that may become the second click on the focused
   // cell.
   TTreeListNode* clickNode_ = nullptr;

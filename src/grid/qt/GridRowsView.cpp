@@ -51,6 +51,12 @@ QModelIndex TGridRowsView::TopIndex() const {
   return {};
 }
 
+void TGridRowsView::paintEvent(QPaintEvent* event) {
+  owner_.BeginPaintRows();
+  QTreeView::paintEvent(event);
+  owner_.EndPaintRows();
+}
+
 void TGridRowsView::drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
   TTreeListNode* node = TGridItemModel::NodeOf(index);
   if (node == nullptr) return;

@@ -34,6 +34,7 @@ class TGridRowsView : public QTreeView {
   QModelIndex TopIndex() const;
 
  protected:
+  void paintEvent(QPaintEvent* event) override;
   void drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
   void drawBranches(QPainter*, const QRect&, const QModelIndex&) const override {}
   void keyPressEvent(QKeyEvent* event) override;

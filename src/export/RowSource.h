@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "dataset/DataSetTypes.h"
@@ -98,6 +99,12 @@ class IRowSource {
   virtual std::vector<TExportHeader> TextOrderHeaders() const = 0;
 
   virtual int GroupColumnCount() const = 0;
+
+  // The index of the column bound to the named field (letter case ignored),
+  // shown or hidden; -1 when the grid has none. Rows answer Text for a
+  // hidden column too: the bookmark export reads a site's address there
+  // even when the URL column is not shown.
+  virtual int FieldColumnIndex(std::string_view /*fieldName*/) const { return -1; }
 
   // Every row, collapsed groups included, in tree order (a group row
   // followed by its whole subtree): the rows of the HTML and Excel exports.

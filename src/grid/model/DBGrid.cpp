@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <functional>
 
+#include "dataset/TextConvert.h"
+
 namespace grid {
 
 using dataset::TField;
@@ -211,6 +213,7 @@ void TCustomDBGrid::CaptureColumn(TDBGridNode* node, TDBTreeListColumn* column, 
 
 void TCustomDBGrid::AssignNodeAllValues(TDBGridNode* node) {
   if (node == nullptr) return;
+  InvalidateFilterMatch(node);
   for (int i = 0; i < ColumnCount(); ++i) {
     TDBTreeListColumn* column = DBColumn(i);
     if (column != nullptr && column->Field() != nullptr) CaptureColumn(node, column, i);
@@ -250,6 +253,38 @@ void TCustomDBGrid::CorrectIdGroupNodes() {
 }
 
 void TCustomDBGrid::MoveNodesToRoot() { FlattenGroups(); }
+
+void TCustomDBGrid::SetFilterFieldNames(std::vector<std::string> names) {
+  filterFieldNames_ = std::move(names);
+  FilterSourcesChanged();
+}
+
+void TCustomDBGrid::SetFilterPreview(bool value) {
+  if (filterPreview_ == value) return;
+  filterPreview_ = value;
+  FilterSourcesChanged();
+}
+
+std::vector<int> TCustomDBGrid::FilterColumns() const {
+  if (filterFieldNames_.empty()) return TCustomTreeList::FilterColumns();
+  std::vector<int> columns;
+  for (int i = 0; i < ColumnCount(); ++i) {
+    TDBTreeListColumn* column = DBColumn(i);
+    if (column == nullptr) continue;
+    for (const std::string& name : filterFieldNames_) {
+      if (dataset::AnsiSameText(column->FieldName(), name)) {
+        columns.push_back(i);
+        break;
+      }
+    }
+  }
+  return columns;
+}
+
+const std::string* TCustomDBGrid::FilterExtraText(const TTreeListNode* node) const {
+  if (!filterPreview_ || node == nullptr || node->HasChildren()) return nullptr;
+  return &static_cast<const TDBGridNode*>(node)->PreviewText;
+}
 
 std::string TCustomDBGrid::GetPreviewString(const std::string& text) const {
   if (previewMaxLength_ <= 0 || static_cast<int>(text.size()) <= previewMaxLength_) return text;

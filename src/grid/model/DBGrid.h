@@ -267,6 +267,14 @@ class TCustomDBGrid : public TCustomTreeList {
   int BestFitWidth(TTreeListColumn* column, marrowick::platform::IFontMetrics& metrics) const;
   void DoBestFitColumn(TTreeListColumn* column, marrowick::platform::IFontMetrics& metrics);
 
+  // ---- Quick find (SetFilterText of the tree list): the fields whose
+  // texts it searches (every column's when none are named), and whether it
+  // searches the preview text too (it does unless told otherwise).
+  void SetFilterFieldNames(std::vector<std::string> names);
+  const std::vector<std::string>& FilterFieldNames() const { return filterFieldNames_; }
+  void SetFilterPreview(bool value);
+  bool FilterPreview() const { return filterPreview_; }
+
   // A node's preview text as drawn.
   std::string GetPreviewText(const TTreeListNode* node) const;
   std::string GetPreviewString(const std::string& text) const;
@@ -280,6 +288,8 @@ class TCustomDBGrid : public TCustomTreeList {
   std::string GroupFieldName(const TTreeListColumn* column) const override;
   void ColumnFieldChanged(TTreeListColumn* column) override;
   void ReCountAndSort() override { ReCalcSummary(nullptr); }
+  std::vector<int> FilterColumns() const override;
+  const std::string* FilterExtraText(const TTreeListNode* node) const override;
 
  private:
   friend class TGridDataLink;
@@ -313,6 +323,8 @@ class TCustomDBGrid : public TCustomTreeList {
   dataset::TField* previewField_ = nullptr;
   int previewMaxLength_ = 0;
   int previewLines_ = 2;
+  std::vector<std::string> filterFieldNames_;
+  bool filterPreview_ = true;
 
   marrowick::platform::IMessageBoxes* messageBoxes_ = nullptr;
   marrowick::platform::IClipboard* clipboard_ = nullptr;

@@ -169,7 +169,7 @@ void TCustomDBGrid::ToggleExpanded(TTreeListNode* node) {
 
 void TCustomDBGrid::FocusNextRow() {
   TTreeListNode* node = FocusedNode();
-  TTreeListNode* next = node != nullptr ? node->GetNextNode() : VisibleRow(0);
+  TTreeListNode* next = node != nullptr ? NextShownRow(node) : VisibleRow(0);
   dataset::TDataSet* ds = ActiveDataSet();
   if (next == nullptr) {
     // Down on the last row posts the record being edited.
@@ -185,14 +185,14 @@ void TCustomDBGrid::FocusNextRow() {
 void TCustomDBGrid::FocusPriorRow() {
   TTreeListNode* node = FocusedNode();
   dataset::TDataSet* ds = ActiveDataSet();
-  if (ds != nullptr && InsertUntouched() && node != nullptr && node == editedNode_ && node->GetNextNode() == nullptr) {
+  if (ds != nullptr && InsertUntouched() && node != nullptr && node == editedNode_ && NextShownRow(node) == nullptr) {
     // Up on a new record nobody touched, appended at the end: it goes.
     CancelEditor();
     ds->Cancel();
     if (TTreeListNode* last = LastVisibleNode()) FocusRow(last);
     return;
   }
-  TTreeListNode* prior = node != nullptr ? node->GetPriorNode() : nullptr;
+  TTreeListNode* prior = node != nullptr ? PriorShownRow(node) : nullptr;
   if (prior == nullptr) {
     if (ds != nullptr && (ds->State() == dataset::dsEdit || ds->State() == dataset::dsInsert)) {
       HideEditor();
@@ -284,7 +284,7 @@ bool TCustomDBGrid::KeyDown(TGridKey key, TShiftState shift) {
       int next = position + (shiftKey ? -1 : 1);
       if (position >= 0 && (next < 0 || next >= static_cast<int>(columns.size()))) {
         if (!HasOption(goTabThrough)) return false;
-        TTreeListNode* row = node == nullptr ? nullptr : (shiftKey ? node->GetPriorNode() : node->GetNextNode());
+        TTreeListNode* row = node == nullptr ? nullptr : (shiftKey ? PriorShownRow(node) : NextShownRow(node));
         if (row == nullptr) return false;
         int column = shiftKey ? columns.back() : columns.front();
         SetFocusedNode(row, column, true);
@@ -352,7 +352,24 @@ bool TCustomDBGrid::DeleteRecord() {
     if (!messageBoxes_->AskOkCancel(text::kDeleteRecord, text::kConfirm)) return false;
   }
   CancelEditor();
-  return DeleteNodeRecord(node);
+  // While a filter is set the next shown site takes the focus, rather than
+  // the record the table moves to, which need not match.
+  TTreeListNode* neighbour = nullptr;
+  if (Filtered()) {
+    for (neighbour = NextShownRow(node); neighbour != nullptr && neighbour->HasChildren();) {
+      neighbour = NextShownRow(neighbour);
+    }
+    if (neighbour == nullptr) {
+      for (neighbour = PriorShownRow(node); neighbour != nullptr && neighbour->HasChildren();) {
+        neighbour = PriorShownRow(neighbour);
+      }
+    }
+  }
+  if (!DeleteNodeRecord(node)) return false;
+  if (neighbour != nullptr && IsLiveNode(neighbour) && !RowMatchesFilter(FirstDataNode(FocusedNode()))) {
+    FocusRow(neighbour);
+  }
+  return true;
 }
 
 std::string TCustomDBGrid::ClipboardText() const {

@@ -1,5 +1,6 @@
 #include "grid/model/GridRowSource.h"
 
+#include "dataset/TextConvert.h"
 #include "grid/model/GridGeometry.h"
 
 namespace grid {
@@ -19,7 +20,11 @@ class TNodeRow : public exports::IExportRow {
   TNodeRow(const TCustomDBGrid& grid, const TTreeListNode* node) : grid_(grid), node_(node) {}
   bool IsGroup() const override { return node_->HasChildren(); }
   int Level() const override { return node_->Level(); }
-  std::string Text(int columnIndex) const override { return grid_.GetNodeString(node_, columnIndex); }
+  // A group row's plain text: the exports write every row, so the quick
+  // find's count has no place in them.
+  std::string Text(int columnIndex) const override {
+    return node_->HasChildren() ? grid_.GroupRowText(node_) : grid_.GetNodeString(node_, columnIndex);
+  }
   dataset::Variant Value(int columnIndex) const override { return grid_.GetNodeValue(node_, columnIndex); }
 
  private:
@@ -93,6 +98,14 @@ std::vector<exports::TExportHeader> TGridRowSource::VisibleHeaders() const {
     }
   }
   return headers;
+}
+
+int TGridRowSource::FieldColumnIndex(std::string_view fieldName) const {
+  for (int i = 0; i < grid_.ColumnCount(); ++i) {
+    const auto* column = dynamic_cast<const TDBTreeListColumn*>(grid_.Columns(i));
+    if (column != nullptr && dataset::AnsiSameText(column->FieldName(), fieldName)) return i;
+  }
+  return -1;
 }
 
 std::vector<exports::TExportHeader> TGridRowSource::TextOrderHeaders() const {

@@ -25,6 +25,7 @@ class TGridRowSource : public exports::IRowSource {
   std::vector<exports::TExportHeader> VisibleHeaders() const override;
   std::vector<exports::TExportHeader> TextOrderHeaders() const override;
   int GroupColumnCount() const override { return grid_.GroupColumnCount(); }
+  int FieldColumnIndex(std::string_view fieldName) const override;
   void ForEachRow(const std::function<void(const exports::IExportRow&)>& visit) const override;
   void ForEachVisibleRow(const std::function<void(const exports::IExportRow&)>& visit) const override;
   void BeginExport() override;

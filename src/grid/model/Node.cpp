@@ -93,6 +93,7 @@ bool TTreeListNode::IsLast() const {
 bool TTreeListNode::Focused() const { return owner_->FocusedNode() == this; }
 
 bool TTreeListNode::IsVisible() const {
+  if (!owner_->IsShownRow(this)) return false;
   for (const TTreeListNode* p = Parent(); p != nullptr; p = p->Parent()) {
     if (!p->expanded_) return false;
   }

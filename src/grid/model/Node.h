@@ -62,7 +62,8 @@ class TTreeListNode {
   int Index() const;
   bool IsLast() const;
   bool Focused() const;
-  // Whether every ancestor is expanded, so that the node is a shown row.
+  // Whether every ancestor is expanded and the quick find keeps the node,
+  // so that it is a shown row.
   bool IsVisible() const;
   // Position among the shown rows (depth first over expanded nodes); -1
   // when the node is not shown.
@@ -106,6 +107,14 @@ class TTreeListNode {
   mutable int index_ = 0;
   mutable int absoluteIndex_ = -1;
   mutable uint64_t absoluteStamp_ = 0;
+  // Quick find (TreeListFilter.cpp): the filter generation the node was
+  // last judged under (0: its texts changed since), whether its texts
+  // matched, whether it is left out of the shown rows, and its position
+  // among its parent's shown children.
+  mutable uint32_t filterStamp_ = 0;
+  mutable bool filterMatch_ = false;
+  mutable bool filteredOut_ = false;
+  mutable int shownIndex_ = 0;
 };
 
 class TTreeListTextNode : public TTreeListNode {

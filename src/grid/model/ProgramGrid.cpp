@@ -9,6 +9,7 @@ TGridDesc ProgramGridDescription(const std::vector<std::string>& categories) {
   d.PreviewField = "note";
   d.RegistryPath = kProgramGridRegistryPath;
   d.Options = kProgramGridOptions;
+  d.FilterFields = {"sitetype", "sitename", "siteurl", "login"};
 
   TGridColumnDesc category;
   category.Name = "SiteCategory";
@@ -62,6 +63,7 @@ std::unique_ptr<TDBGrid> BuildGrid(const TGridDesc& description,
   grid->SetKeyField(description.KeyField);
   grid->SetPreviewFieldName(description.PreviewField);
   grid->SetRegistryPath(description.RegistryPath);
+  grid->SetFilterFieldNames(description.FilterFields);
   grid->SetSettingsStore(std::move(settings));
   for (const TGridColumnDesc& c : description.Columns) {
     TDBTreeListColumn* column = nullptr;

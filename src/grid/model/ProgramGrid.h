@@ -44,6 +44,9 @@ struct TGridDesc {
   std::string PreviewField;
   std::string RegistryPath;
   TDBGridOptions Options = kProgramGridOptions;
+  // The fields the quick find searches (every column when empty); it
+  // searches the preview text too.
+  std::vector<std::string> FilterFields;
 };
 
 // The registry path of the program's grid layout.
@@ -51,7 +54,8 @@ inline constexpr const char* kProgramGridRegistryPath = "\\Software\\Tolvane\\Ma
 
 // The program's grid: SiteCategory (pick list of the given categories,
 // grouped, ascending), SiteName, SiteUrl (hyperlink), SiteLogin and
-// SitePassword (hidden); key "siteurl", preview "note".
+// SitePassword (hidden); key "siteurl", preview "note"; the quick find
+// searches category, name, URL, login and the notes, never the password.
 TGridDesc ProgramGridDescription(const std::vector<std::string>& categories);
 
 std::unique_ptr<TDBGrid> BuildGrid(const TGridDesc& description,

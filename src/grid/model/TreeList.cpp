@@ -44,6 +44,7 @@ void TCustomTreeList::ForEachObserver(const std::function<void(IGridObserver&)>&
 
 void TCustomTreeList::TreeChanging() {
   visibleValid_ = false;
+  filterDirty_ = true;
   if (updateCount_ > 0 && !resetAnnounced_) {
     resetAnnounced_ = true;
     changedRows_.clear();
@@ -52,11 +53,15 @@ void TCustomTreeList::TreeChanging() {
 }
 
 void TCustomTreeList::NotifyRowChanged(TTreeListNode* node) {
-  if (node == nullptr || observers_.empty()) return;
+  if (node == nullptr) return;
+  // New texts may change what the quick find makes of a data row.
+  if (!node->HasChildren()) InvalidateFilterMatch(node);
+  if (observers_.empty()) return;
   if (updateCount_ > 0) {
     if (!resetAnnounced_) changedRows_.insert(node);
     return;
   }
+  if (ReportShownChange()) return;
   ForEachObserver([node](IGridObserver& o) { o.RowChanged(node); });
 }
 
@@ -97,10 +102,21 @@ void TCustomTreeList::Flush() {
   bool columns = columnsChanged_, grouping = groupingChanged_, editor = editorChanged_;
   columnsChanged_ = groupingChanged_ = editorChanged_ = false;
   if (observers_.empty()) {
+    shownChanged_ = false;
     reportedFocus_ = focusedNode_;
     reportedColumn_ = focusedColumn_;
     return;
   }
+  // Rows the quick find now shows or leaves out move shown positions: the
+  // view reads the tree again.
+  if (Filtered()) {
+    EnsureFilter();
+    if (shownChanged_ && !reset) {
+      ForEachObserver([](IGridObserver& o) { o.TreeAboutToBeReset(); });
+      reset = true;
+    }
+  }
+  shownChanged_ = false;
   if (reset) {
     ForEachObserver([](IGridObserver& o) { o.TreeReset(); });
   } else {
@@ -414,6 +430,7 @@ TTreeListNode* TCustomTreeList::Insert(TTreeListNode* before) {
 
 TTreeListNode* TCustomTreeList::InsertNodeAt(TTreeListNode* parent, int position) {
   TTreeListNode* node = CreateNode();
+  const bool bracket = BeginShownChange();
   node->parent_ = parent;
   TTreeListNode* shownParent = parent == root_.get() ? nullptr : parent;
   bool report = Reporting();
@@ -439,6 +456,7 @@ TTreeListNode* TCustomTreeList::InsertNodeAt(TTreeListNode* parent, int position
     int at = node->Index();
     ForEachObserver([&](IGridObserver& o) { o.RowsInserted(shownParent, at, at); });
   }
+  EndShownChange(bracket);
   return node;
 }
 
@@ -470,9 +488,16 @@ void TCustomTreeList::ForgetNode(TTreeListNode* node) {
   NodeDestroying(node);
   liveNodes_.erase(node);
   changedRows_.erase(node);
-  if (focusedNode_ == node) focusedNode_ = nullptr;
+  if (focusedNode_ == node) {
+    focusedNode_ = nullptr;
+    focusHidden_ = false;
+  }
   if (topNode_ == node) topNode_ = nullptr;
   if (reportedFocus_ == node) reportedFocus_ = nullptr;
+  filterDirty_ = true;
+  if (!expandedBeforeFilter_.empty()) expandedBeforeFilter_.erase(node);
+  if (!groupCounts_.empty()) groupCounts_.erase(node);
+  if (!shownChildren_.empty()) shownChildren_.erase(node);
 }
 
 void TCustomTreeList::DestroySubtree(TTreeListNode* node) {
@@ -485,9 +510,11 @@ void TCustomTreeList::DestroySubtree(TTreeListNode* node) {
 void TCustomTreeList::DestroyNode(TTreeListNode* node) {
   if (node == nullptr || node == root_.get() || !IsLiveNode(node) || node->deleting_) return;
   TTreeListNode* focused = focusedNode_;
+  const bool bracket = BeginShownChange();
   UnlinkNode(node, true);
   DestroySubtree(node);
-  if (focused != focusedNode_ && updateCount_ == 0 && !observers_.empty()) {
+  EndShownChange(bracket);
+  if (!bracket && focused != focusedNode_ && updateCount_ == 0 && !observers_.empty()) {
     reportedFocus_ = focusedNode_;
     ForEachObserver([this](IGridObserver& o) { o.FocusChanged(focusedNode_, focusedColumn_); });
   }
@@ -515,6 +542,7 @@ void TCustomTreeList::MoveNode(TTreeListNode* node, TTreeListNode* newParent, in
   if (node == nullptr || !IsLiveNode(node)) return;
   TTreeListNode* parent = newParent == nullptr ? root_.get() : newParent;
   if (parent == node || parent->HasAsParent(node)) return;
+  const bool bracket = BeginShownChange();
   UnlinkNode(node, true);
   auto& list = parent->children_;
   int at = position < 0 || position > static_cast<int>(list.size()) ? static_cast<int>(list.size()) : position;
@@ -530,6 +558,7 @@ void TCustomTreeList::MoveNode(TTreeListNode* node, TTreeListNode* newParent, in
   parent->childIndexValid_ = false;
   visibleValid_ = false;
   if (report) ForEachObserver([&](IGridObserver& o) { o.RowsInserted(shownParent, at, at); });
+  EndShownChange(bracket);
 }
 
 void TCustomTreeList::DestroyNodesPruning(const std::vector<TTreeListNode*>& nodes) {
@@ -538,6 +567,7 @@ void TCustomTreeList::DestroyNodesPruning(const std::vector<TTreeListNode*>& nod
     if (node != nullptr && IsLiveNode(node) && node->parent_ != nullptr) doomed.insert(node);
   }
   if (doomed.empty()) return;
+  const bool bracket = BeginShownChange();
   if (Reporting()) {
     // One at a time, each with its notifications.
     for (TTreeListNode* node : nodes) {
@@ -546,6 +576,7 @@ void TCustomTreeList::DestroyNodesPruning(const std::vector<TTreeListNode*>& nod
       while (victim->Parent() != nullptr && victim->Parent()->Count() == 1) victim = victim->Parent();
       DestroyNode(victim);
     }
+    EndShownChange(bracket);
     return;
   }
   TreeChanging();
@@ -575,6 +606,7 @@ void TCustomTreeList::DestroyNodesPruning(const std::vector<TTreeListNode*>& nod
     DestroySubtree(node);
   }
   visibleValid_ = false;
+  EndShownChange(bracket);
 }
 
 std::vector<TTreeListNode*> TCustomTreeList::DetachRootNodes() {
@@ -589,7 +621,9 @@ std::vector<TTreeListNode*> TCustomTreeList::DetachRootNodes() {
 
 void TCustomTreeList::DetachNode(TTreeListNode* node) {
   if (node == nullptr || !IsLiveNode(node)) return;
+  const bool bracket = BeginShownChange();
   UnlinkNode(node, true);
+  EndShownChange(bracket);
 }
 
 void TCustomTreeList::AttachNode(TTreeListNode* node, TTreeListNode* parent, int position) {
@@ -598,6 +632,7 @@ void TCustomTreeList::AttachNode(TTreeListNode* node, TTreeListNode* parent, int
   auto& list = target->children_;
   int at = position < 0 || position > static_cast<int>(list.size()) ? static_cast<int>(list.size()) : position;
   TTreeListNode* shownParent = target == root_.get() ? nullptr : target;
+  const bool bracket = BeginShownChange();
   bool report = Reporting();
   if (report) {
     ForEachObserver([&](IGridObserver& o) { o.RowsAboutToBeInserted(shownParent, at, at); });
@@ -616,6 +651,7 @@ void TCustomTreeList::AttachNode(TTreeListNode* node, TTreeListNode* parent, int
   }
   visibleValid_ = false;
   if (report) ForEachObserver([&](IGridObserver& o) { o.RowsInserted(shownParent, at, at); });
+  EndShownChange(bracket);
 }
 
 void TCustomTreeList::DestroyDetached(TTreeListNode* node) {
@@ -684,11 +720,14 @@ void TCustomTreeList::ExpandedChangedNow(TTreeListNode* node) {
 // Shown rows
 
 void TCustomTreeList::BuildVisibleRows() const {
+  EnsureFilter();
   if (visibleValid_) return;
   visibleRows_.clear();
   ++visibleStamp_;
+  const bool filtered = Filtered();
   std::function<void(const TTreeListNode*)> walk = [&](const TTreeListNode* parent) {
     for (TTreeListNode* node : parent->children_) {
+      if (filtered && node->filteredOut_) continue;
       node->absoluteIndex_ = static_cast<int>(visibleRows_.size());
       node->absoluteStamp_ = visibleStamp_;
       visibleRows_.push_back(node);
@@ -720,8 +759,14 @@ TTreeListNode* TCustomTreeList::LastVisibleNode() const {
 
 void TCustomTreeList::StoreFocus(TTreeListNode* node, int column) {
   if (node != nullptr && !IsLiveNode(node)) return;
+  if (node != focusedNode_ && Filtered()) {
+    // The row left goes when it does not match; the row reached is shown.
+    focusHidden_ = false;
+    filterDirty_ = true;
+  }
   focusedNode_ = node;
   if (column >= 0 && column < ColumnCount()) focusedColumn_ = column;
+  if (updateCount_ == 0 && ReportShownChange()) return;
   if (updateCount_ == 0 && !observers_.empty() &&
       (reportedFocus_ != focusedNode_ || reportedColumn_ != focusedColumn_)) {
     reportedFocus_ = focusedNode_;
@@ -767,7 +812,7 @@ std::string TCustomTreeList::GroupRowText(const TTreeListNode* node) const {
 
 std::string TCustomTreeList::GetNodeString(const TTreeListNode* node, int columnIndex) const {
   if (node == nullptr) return {};
-  if (node->HasChildren()) return GroupRowText(node);
+  if (node->HasChildren()) return Filtered() ? FilteredGroupRowText(node) : GroupRowText(node);
   if (const auto* text = dynamic_cast<const TTreeListTextNode*>(node)) return text->Strings(columnIndex);
   return {};
 }

@@ -12,12 +12,23 @@
 // An observer that mirrors the tree therefore never sees a node that is
 // gone: it drops what it holds at TreeAboutToBeReset and reads the tree
 // again at TreeReset.
+//
+// Quick find. A filter text narrows the shown rows to the data rows whose
+// texts contain it and the group rows above them; the tree itself, its
+// order and every walk over it (Count/Items, GetNext, GetNextNode, the
+// exports) stay whole. A view lists rows by their shown positions
+// (ShownChildCount, ShownChild, ShownIndex: the same as Count, Items and
+// Index while no filter is set). While a filter is set, every change of the
+// tree is reported as a reset, never row by row, since one insertion or
+// removal can move shown positions anywhere; a row's texts changing is
+// still reported as RowChanged when the shown rows stay the same.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -25,6 +36,7 @@
 #include "grid/model/Column.h"
 #include "grid/model/GridTypes.h"
 #include "grid/model/Node.h"
+#include "grid/model/QuickFind.h"
 
 namespace grid {
 
@@ -246,6 +258,45 @@ class TCustomTreeList {
   std::string GetHeaderTabText() const;
   std::string GetNodeTabText(const TTreeListNode* node) const;
 
+  // ---- Quick find (TreeListFilter.cpp).
+  // Sets the filter text; empty clears it. Shown are the data rows whose
+  // texts (FilterColumns, FilterExtraText) contain the text, letter case
+  // ignored, the group rows above them, and the focused row whatever it
+  // holds, so that a row being edited or just added never vanishes under
+  // the user; it goes when the focus leaves it. A new text expands every
+  // group (and a group made while the text stands opens as it is first
+  // met); when the focused row does not match, it moves the focus (and
+  // the record set with it) to the first matching data row; with no match
+  // at all the focus stays where it was, unshown. Clearing puts back the
+  // groups' expansion as it was before the filter was set and keeps the
+  // focused row, made visible. Group rows then read "(n of m)" after the
+  // group text: n shown data rows of m below. The exports ignore the
+  // filter. An error of the focus move (a pending edit that cannot be
+  // posted) reaches the caller with the filter set and the focus kept.
+  void SetFilterText(const std::string& text);
+  const std::string& FilterText() const { return filterText_; }
+  bool Filtered() const { return !filterText_.empty(); }
+  // Whether the filter leaves the row in (always without a filter).
+  bool IsShownRow(const TTreeListNode* node) const;
+  // Whether a data row's texts contain the filter text (true without a
+  // filter).
+  bool RowMatchesFilter(const TTreeListNode* node) const;
+  // Shown children of a node (none: the root list) by shown position.
+  int ShownChildCount(const TTreeListNode* parent) const;
+  TTreeListNode* ShownChild(const TTreeListNode* parent, int row) const;
+  // A shown node's position among its parent's shown children; -1 when the
+  // node is not shown.
+  int ShownIndex(const TTreeListNode* node) const;
+  // The next / previous shown row (GetNextNode and GetPriorNode without a
+  // filter).
+  TTreeListNode* NextShownRow(const TTreeListNode* node) const;
+  TTreeListNode* PriorShownRow(const TTreeListNode* node) const;
+  // Shown data rows: all of them without a filter.
+  int ShownDataRowCount() const;
+  // A group row's shown data rows and all its data rows.
+  int GroupShownCount(const TTreeListNode* group) const;
+  int GroupDataCount(const TTreeListNode* group) const;
+
   // ---- Grouping.
   int GroupColumnCount() const { return static_cast<int>(groupColumns_.size()); }
   TTreeListColumn* GroupColumns(int level) const;
@@ -321,6 +372,15 @@ class TCustomTreeList {
   // Re-counts the data rows and re-applies sorting (after a grouping change
   // that needs no reload).
   virtual void ReCountAndSort() { RefreshSorting(); }
+  // The column indexes whose texts the quick find searches (every column
+  // here), and a further text of a data row it searches (none here).
+  virtual std::vector<int> FilterColumns() const;
+  virtual const std::string* FilterExtraText(const TTreeListNode* /*node*/) const { return nullptr; }
+  // A data row's texts changed: the quick find judges it again.
+  void InvalidateFilterMatch(TTreeListNode* node);
+  // What FilterColumns or FilterExtraText answer changed: every row is
+  // judged again.
+  void FilterSourcesChanged();
 
   void SetLoading(bool loading) { loading_ = loading; }
   bool RebuildingGroups() const { return rebuildingGroups_; }
@@ -376,9 +436,29 @@ class TCustomTreeList {
   void ExpandedChanging(TTreeListNode* node);
   void ExpandedChangedNow(TTreeListNode* node);
   void TreeChanging();
-  bool Reporting() const { return updateCount_ == 0 && !observers_.empty(); }
+  bool Reporting() const { return updateCount_ == 0 && !observers_.empty() && !Filtered(); }
   void Flush();
   void BuildVisibleRows() const;
+
+  // ---- Quick find.
+  // Judges the rows again when anything changed since the last time; sets
+  // shownChanged_ when a row's shown state, a group's count or a group's
+  // expansion changed.
+  void EnsureFilter() const;
+  int FilterRows(TTreeListNode* parent, const std::vector<int>& columns, int& total) const;
+  bool JudgeRow(const TTreeListNode* node, const std::vector<int>& columns) const;
+  void NextFilterGeneration();
+  TTreeListNode* FirstMatchingRow() const;
+  // While a filter is set, a change outside an update bracket is reported
+  // as a reset of its own: BeginShownChange opens that bracket (answering
+  // whether it did), EndShownChange closes it.
+  bool BeginShownChange();
+  void EndShownChange(bool opened);
+  // Outside an update bracket: reports a reset (and the focus) when the
+  // shown rows changed; answers whether it did.
+  bool ReportShownChange();
+  std::string FilteredGroupRowText(const TTreeListNode* node) const;
+
 
   // ---- Columns.
   void ColumnIndexChanging(TTreeListColumn* column, int newIndex);
@@ -430,6 +510,29 @@ class TCustomTreeList {
   std::vector<TTreeListColumn*> sortedColumns_;
   int sortLock_ = 0;
   bool loading_ = true;
+
+  // Quick find.
+  std::string filterText_;
+  TFindNeedle filterNeedle_;
+  // Generation of the current filter text (stamps of the nodes judged
+  // under it); the previous generation's matches carry over when the new
+  // text contains the old one (a row that did not match still does not) or
+  // the old one contains the new (a row that matched still does).
+  uint32_t filterGeneration_ = 0;
+  uint32_t narrowedFrom_ = 0;
+  uint32_t widenedFrom_ = 0;
+  mutable bool filterDirty_ = false;
+  mutable bool shownChanged_ = false;
+  // The focused row is left out (no row matched when the text was set).
+  bool focusHidden_ = false;
+  // Shown children per parent (the hidden root for the root list), and the
+  // shown and total data rows of every group.
+  mutable std::unordered_map<const TTreeListNode*, std::vector<TTreeListNode*>> shownChildren_;
+  mutable std::unordered_map<const TTreeListNode*, std::pair<int, int>> groupCounts_;
+  mutable int shownDataRows_ = 0;
+  // Groups expanded before the filter was set, expanded again when it is
+  // cleared.
+  std::unordered_set<const TTreeListNode*> expandedBeforeFilter_;
 };
 
 }  // namespace grid

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "SiteData.h"
-#include "engine/components/DataDirectory.h"
 #include "engine/cursor/DataCursor.h"
+#include "engine/storage/DataDirectory.h"
 
 namespace bench {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "dataset/DatabaseError.h"
+#include "engine/base/Exceptions.h"
 
 namespace dataset::msg {
 

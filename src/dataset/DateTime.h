@@ -7,18 +7,13 @@
 #pragma once
 
 #include <cstdint>
-#include <stdexcept>
 #include <string>
+
+#include "engine/base/Exceptions.h"
 
 namespace dataset {
 
 using TDateTime = double;
-
-// A text that is not a number, date or time of the expected form.
-class EConvertError : public std::runtime_error {
- public:
-  explicit EConvertError(const std::string& message) : std::runtime_error(message) {}
-};
 
 inline constexpr int32_t DateDelta = 693594;  // day number of 30 December 1899
 inline constexpr int32_t MSecsPerDay = 86400000;

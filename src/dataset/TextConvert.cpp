@@ -14,18 +14,6 @@ std::string_view TrimBlanks(std::string_view text) {
   return text;
 }
 
-unsigned char AnsiLowerChar(unsigned char c) {
-  if (c >= 'A' && c <= 'Z') return static_cast<unsigned char>(c + 32);
-  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return static_cast<unsigned char>(c + 32);
-  switch (c) {
-    case 0x8A: return 0x9A;
-    case 0x8C: return 0x9C;
-    case 0x8E: return 0x9E;
-    case 0x9F: return 0xFF;
-    default: return c;
-  }
-}
-
 }  // namespace
 
 std::string FloatToStr(double value) {
@@ -75,41 +63,6 @@ bool TryStrToFloat(std::string_view text, double& value) {
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value,
                                    std::chars_format::general);
   return ec == std::errc() && end == text.data() + text.size();
-}
-
-unsigned char AnsiUpperChar(unsigned char c) {
-  if (c >= 'a' && c <= 'z') return static_cast<unsigned char>(c - 32);
-  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<unsigned char>(c - 32);
-  switch (c) {
-    case 0x9A: return 0x8A;
-    case 0x9C: return 0x8C;
-    case 0x9E: return 0x8E;
-    case 0xFF: return 0x9F;
-    default: return c;
-  }
-}
-
-std::string AnsiUpperCase(std::string_view text) {
-  std::string result(text);
-  for (char& c : result) c = static_cast<char>(AnsiUpperChar(static_cast<unsigned char>(c)));
-  return result;
-}
-
-std::string AnsiLowerCase(std::string_view text) {
-  std::string result(text);
-  for (char& c : result) c = static_cast<char>(AnsiLowerChar(static_cast<unsigned char>(c)));
-  return result;
-}
-
-bool AnsiSameText(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (AnsiUpperChar(static_cast<unsigned char>(a[i])) !=
-        AnsiUpperChar(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
 }
 
 }  // namespace dataset

@@ -1,10 +1,13 @@
-// Conversions between numbers and 8-bit text, and the case rules of the
-// Windows-1252 code page, independent of the process locale.
+// Conversions between numbers and 8-bit text, independent of the process
+// locale, and the case rules of the Windows-1252 code page as the record-set
+// layer offers them.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "engine/base/Windows1252.h"
 
 namespace dataset {
 
@@ -20,11 +23,10 @@ bool TryStrToInt64(std::string_view text, int64_t& value);
 // surrounding blanks allowed.
 bool TryStrToFloat(std::string_view text, double& value);
 
-// Upper and lower case of Windows-1252 text (ASCII letters, the accented
-// letters of the upper half, Š/š, Œ/œ, Ž/ž and Ÿ/ÿ).
-unsigned char AnsiUpperChar(unsigned char c);
-std::string AnsiUpperCase(std::string_view text);
-std::string AnsiLowerCase(std::string_view text);
-bool AnsiSameText(std::string_view a, std::string_view b);
+// Upper and lower case of Windows-1252 text, by the code page's own rule.
+using tessel::AnsiLowerCase;
+using tessel::AnsiSameText;
+using tessel::AnsiUpperCase;
+using tessel::AnsiUpperChar;
 
 }  // namespace dataset

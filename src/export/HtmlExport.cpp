@@ -3,7 +3,7 @@
 #include <array>
 #include <cstdio>
 
-#include "engine/storage/CodePage.h"
+#include "engine/base/Windows1252.h"
 
 namespace exports {
 

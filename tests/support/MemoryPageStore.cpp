@@ -1,10 +1,10 @@
-#include "engine/storage/MemoryPageStore.h"
+#include "support/MemoryPageStore.h"
 
 #include <cstring>
 #include <utility>
 
-#include "engine/components/TesselError.h"
-#include "engine/storage/Bytes.h"
+#include "engine/base/Bytes.h"
+#include "engine/base/TesselError.h"
 #include "engine/storage/Scramble.h"
 
 namespace tessel {

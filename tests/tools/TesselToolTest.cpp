@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/storage/Bytes.h"
+#include "engine/base/Bytes.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include <map>
 #include <random>
 
-#include "engine/components/TesselError.h"
+#include "engine/base/TesselError.h"
 #include "engine/storage/Record.h"
 #include "engine/storage/TableVerify.h"
 

@@ -31,7 +31,7 @@
 
 #include "StressModel.h"
 #include "StressTable.h"
-#include "engine/components/TesselError.h"
+#include "engine/base/TesselError.h"
 #include "engine/cursor/DataCursor.h"
 #include "engine/storage/DataTable.h"
 #include "engine/storage/TableVerify.h"

@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "dataset/DatabaseError.h"
-#include "engine/components/TesselError.h"
+#include "engine/base/Exceptions.h"
+#include "engine/base/TesselError.h"
 #include "engine/storage/Formats.h"
 
 namespace tesselstress {

@@ -6,7 +6,7 @@
 #include "Commands.h"
 #include "StructureJson.h"
 #include "TablePath.h"
-#include "engine/components/TesselError.h"
+#include "engine/base/TesselError.h"
 #include "engine/storage/DataTable.h"
 
 namespace tesseltool {

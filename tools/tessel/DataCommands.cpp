@@ -19,10 +19,10 @@
 #include "Commands.h"
 #include "dataset/DateTime.h"
 #include "dataset/FieldKinds.h"
+#include "engine/base/TesselError.h"
+#include "engine/base/Windows1252.h"
 #include "engine/components/Session.h"
-#include "engine/components/TesselError.h"
 #include "engine/components/TesselTable.h"
-#include "engine/storage/CodePage.h"
 #include "engine/storage/ValueText.h"
 
 namespace tesseltool {

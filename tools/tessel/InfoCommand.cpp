@@ -4,8 +4,8 @@
 #include "Commands.h"
 #include "StructureJson.h"
 #include "TableAccess.h"
-#include "engine/components/TesselError.h"
-#include "engine/storage/CodePage.h"
+#include "engine/base/TesselError.h"
+#include "engine/base/Windows1252.h"
 
 namespace tesseltool {
 namespace {

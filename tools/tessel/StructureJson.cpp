@@ -3,7 +3,7 @@
 #include <array>
 #include <stdexcept>
 
-#include "engine/storage/CodePage.h"
+#include "engine/base/Windows1252.h"
 
 namespace tesseltool {
 namespace {

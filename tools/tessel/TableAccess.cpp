@@ -1,7 +1,7 @@
 #include "TableAccess.h"
 
 #include "TablePath.h"
-#include "engine/components/TesselError.h"
+#include "engine/base/TesselError.h"
 
 namespace tesseltool {
 

@@ -1,5 +1,5 @@
 // Engine message texts. Placeholders are filled in order from the error context.
-#include "engine/components/EngineMessages.h"
+#include "engine/base/EngineMessages.h"
 
 #include <algorithm>
 #include <array>

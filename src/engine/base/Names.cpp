@@ -1,4 +1,4 @@
-#include "engine/storage/Names.h"
+#include "engine/base/Names.h"
 
 namespace tessel {
 

@@ -1,8 +1,8 @@
-#include "engine/components/TesselError.h"
+#include "engine/base/TesselError.h"
 
 #include <mutex>
 
-#include "engine/components/EngineMessages.h"
+#include "engine/base/EngineMessages.h"
 
 namespace tessel {
 namespace {

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "dataset/DatabaseError.h"
+#include "engine/base/Exceptions.h"
 
 namespace tessel {
 

@@ -4,8 +4,8 @@
 #include <limits>
 
 #include "dataset/DataSetMessages.h"
+#include "engine/base/TesselError.h"
 #include "engine/components/TesselDataSet.h"
-#include "engine/components/TesselError.h"
 
 namespace tessel {
 

@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/components/DataDirectory.h"
 #include "engine/components/Session.h"
+#include "engine/storage/DataDirectory.h"
 
 namespace tessel {
 

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/components/DataDirectory.h"
+#include "engine/storage/DataDirectory.h"
 
 namespace tessel {
 

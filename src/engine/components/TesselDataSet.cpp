@@ -9,10 +9,10 @@
 #include "dataset/DataSetMessages.h"
 #include "dataset/DataSource.h"
 #include "dataset/FieldKinds.h"
+#include "engine/base/Bytes.h"
+#include "engine/base/TesselError.h"
 #include "engine/components/BlobStream.h"
-#include "engine/components/TesselError.h"
 #include "engine/cursor/CursorFilter.h"
-#include "engine/storage/Bytes.h"
 #include "engine/storage/ValueText.h"
 
 namespace tessel {

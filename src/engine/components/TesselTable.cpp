@@ -4,7 +4,7 @@
 
 #include "dataset/DataSetMessages.h"
 #include "dataset/TextConvert.h"
-#include "engine/components/TesselError.h"
+#include "engine/base/TesselError.h"
 #include "engine/storage/DataTable.h"
 
 namespace tessel {

@@ -1,7 +1,7 @@
 // The cursor's BLOB calls: its buffers (TBlobHandles) inside the cursor's
 // operation frame, so that a change check while blocks are read repositions
 // the cursor, and so that strict change detection takes the read lock.
-#include "engine/components/TesselError.h"
+#include "engine/base/TesselError.h"
 #include "engine/cursor/CursorFrame.h"
 #include "engine/cursor/DataCursor.h"
 #include "engine/storage/BlobHandles.h"

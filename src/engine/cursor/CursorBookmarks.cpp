@@ -2,9 +2,9 @@
 // physical order), found again by a key search.
 #include <cstring>
 
+#include "engine/base/Bytes.h"
 #include "engine/cursor/CursorFrame.h"
 #include "engine/cursor/DataCursor.h"
-#include "engine/storage/Bytes.h"
 #include "engine/storage/IndexKey.h"
 
 namespace tessel {

@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "engine/components/TesselError.h"
+#include "engine/base/Bytes.h"
+#include "engine/base/TesselError.h"
 #include "engine/cursor/DataCursor.h"
-#include "engine/storage/Bytes.h"
 #include "engine/storage/DataTable.h"
 #include "engine/storage/TableLocale.h"
 #include "engine/storage/ValueText.h"

@@ -3,7 +3,7 @@
 // its record when that record is still in the record set.
 #include <algorithm>
 
-#include "engine/components/TesselError.h"
+#include "engine/base/TesselError.h"
 #include "engine/cursor/CursorFilter.h"
 #include "engine/cursor/CursorFrame.h"
 #include "engine/cursor/DataCursor.h"

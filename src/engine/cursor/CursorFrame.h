@@ -19,7 +19,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/components/TesselError.h"
+#include "engine/base/TesselError.h"
 #include "engine/cursor/DataCursor.h"
 #include "engine/storage/DataTable.h"
 #include "engine/storage/IndexFile.h"

@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/components/TesselError.h"
+#include "engine/base/Bytes.h"
+#include "engine/base/TesselError.h"
 #include "engine/cursor/CursorFilter.h"
 #include "engine/cursor/CursorFrame.h"
 #include "engine/cursor/DataCursor.h"
-#include "engine/storage/Bytes.h"
 #include "engine/storage/DataTable.h"
 #include "engine/storage/IndexKey.h"
 #include "engine/storage/Record.h"

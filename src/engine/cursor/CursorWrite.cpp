@@ -7,16 +7,16 @@
 #include <exception>
 #include <limits>
 
-#include "dataset/DateTime.h"
-#include "engine/components/TesselError.h"
+#include "engine/base/Bytes.h"
+#include "engine/base/Exceptions.h"
+#include "engine/base/Names.h"
+#include "engine/base/TesselError.h"
 #include "engine/cursor/CursorFilter.h"
 #include "engine/cursor/CursorFrame.h"
 #include "engine/cursor/DataCursor.h"
 #include "engine/storage/BlobHandles.h"
-#include "engine/storage/Bytes.h"
 #include "engine/storage/DataTable.h"
 #include "engine/storage/IndexKey.h"
-#include "engine/storage/Names.h"
 #include "engine/storage/Record.h"
 #include "engine/storage/TableLocale.h"
 #include "engine/storage/ValueText.h"

@@ -3,16 +3,16 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/components/DataDirectory.h"
-#include "engine/components/TesselError.h"
+#include "engine/base/Bytes.h"
+#include "engine/base/Names.h"
+#include "engine/base/TesselError.h"
 #include "engine/cursor/CursorFilter.h"
 #include "engine/cursor/CursorFrame.h"
 #include "engine/storage/BlobHandles.h"
-#include "engine/storage/Bytes.h"
+#include "engine/storage/DataDirectory.h"
 #include "engine/storage/DataTable.h"
 #include "engine/storage/FieldValue.h"
 #include "engine/storage/IndexKey.h"
-#include "engine/storage/Names.h"
 #include "engine/storage/Record.h"
 #include "engine/storage/TableLocale.h"
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/components/TesselError.h"
-#include "engine/storage/Bytes.h"
+#include "engine/base/Bytes.h"
+#include "engine/base/TesselError.h"
 #include "engine/storage/FileHandler.h"
 
 namespace tessel {

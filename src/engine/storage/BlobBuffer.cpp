@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <unordered_set>
 
-#include "engine/components/TesselError.h"
+#include "engine/base/TesselError.h"
 #include "engine/storage/BlobFile.h"
 #include "engine/storage/DataTable.h"
 

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "engine/base/Bytes.h"
 #include "engine/storage/BlobFile.h"
-#include "engine/storage/Bytes.h"
 #include "engine/storage/Formats.h"
 
 namespace tessel {

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/components/TesselError.h"
-#include "engine/storage/Bytes.h"
+#include "engine/base/Bytes.h"
+#include "engine/base/TesselError.h"
 #include "engine/storage/DataTable.h"
 #include "engine/storage/ReadContext.h"
 #include "engine/storage/Scramble.h"

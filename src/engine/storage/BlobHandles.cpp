@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/components/TesselError.h"
-#include "engine/storage/Bytes.h"
+#include "engine/base/Bytes.h"
+#include "engine/base/TesselError.h"
 #include "engine/storage/DataTable.h"
 #include "engine/storage/Record.h"
 

@@ -1,4 +1,4 @@
-#include "engine/components/DataDirectory.h"
+#include "engine/storage/DataDirectory.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,8 +10,8 @@
 #include <exception>
 #include <vector>
 
-#include "engine/components/TesselError.h"
-#include "engine/storage/Names.h"
+#include "engine/base/Names.h"
+#include "engine/base/TesselError.h"
 
 namespace tessel {
 

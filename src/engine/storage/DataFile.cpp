@@ -4,8 +4,8 @@
 #include <cstring>
 #include <limits>
 
-#include "engine/components/TesselError.h"
-#include "engine/storage/Bytes.h"
+#include "engine/base/Bytes.h"
+#include "engine/base/TesselError.h"
 #include "engine/storage/DataTable.h"
 #include "engine/storage/Scramble.h"
 #include "platform/core/Clock.h"

@@ -5,8 +5,8 @@
 #include <exception>
 #include <numeric>
 
-#include "engine/components/TesselError.h"
-#include "engine/storage/Names.h"
+#include "engine/base/Names.h"
+#include "engine/base/TesselError.h"
 #include "engine/storage/Scramble.h"
 #include "engine/storage/ValueText.h"
 

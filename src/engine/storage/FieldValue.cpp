@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/storage/Bytes.h"
+#include "engine/base/Bytes.h"
 #include "engine/storage/Record.h"
 #include "engine/storage/TableLocale.h"
 

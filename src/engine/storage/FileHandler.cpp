@@ -6,7 +6,7 @@
 #include <limits>
 #include <vector>
 
-#include "engine/components/TesselError.h"
+#include "engine/base/TesselError.h"
 #include "engine/storage/MemoryFile.h"
 #include "platform/core/PosixFile.h"
 

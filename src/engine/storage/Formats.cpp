@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "engine/storage/Bytes.h"
+#include "engine/base/Bytes.h"
 
 namespace tessel {
 

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
-#include "engine/components/TesselError.h"
-#include "engine/storage/Bytes.h"
+#include "engine/base/Bytes.h"
+#include "engine/base/Names.h"
+#include "engine/base/TesselError.h"
 #include "engine/storage/DataTable.h"
-#include "engine/storage/Names.h"
 #include "engine/storage/Scramble.h"
 
 namespace tessel {

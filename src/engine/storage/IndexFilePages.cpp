@@ -5,8 +5,8 @@
 #include <set>
 #include <vector>
 
-#include "engine/components/TesselError.h"
-#include "engine/storage/Bytes.h"
+#include "engine/base/Bytes.h"
+#include "engine/base/TesselError.h"
 #include "engine/storage/DataTable.h"
 #include "engine/storage/IndexFile.h"
 #include "engine/storage/ReadContext.h"

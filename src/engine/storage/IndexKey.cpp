@@ -6,8 +6,8 @@
 #include <string_view>
 #include <utility>
 
-#include "engine/components/TesselError.h"
-#include "engine/storage/Bytes.h"
+#include "engine/base/Bytes.h"
+#include "engine/base/TesselError.h"
 #include "engine/storage/FieldValue.h"
 #include "engine/storage/Record.h"
 #include "engine/storage/TableLocale.h"

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "engine/components/TesselError.h"
+#include "engine/base/TesselError.h"
 #include "engine/storage/DataTable.h"
 #include "engine/storage/IndexKey.h"
 #include "engine/storage/IndexTree.h"

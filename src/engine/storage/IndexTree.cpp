@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/components/TesselError.h"
+#include "engine/base/TesselError.h"
 
 namespace tessel {
 

@@ -6,7 +6,7 @@
 #include <new>
 #include <stdexcept>
 
-#include "engine/components/TesselError.h"
+#include "engine/base/TesselError.h"
 #include "platform/core/PosixFile.h"
 
 namespace tessel {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/storage/Bytes.h"
+#include "engine/base/Bytes.h"
 
 namespace tessel {
 

@@ -10,41 +10,11 @@
 #include <numeric>
 #include <vector>
 
+#include "engine/base/Windows1252.h"
+
 namespace tessel {
 
 namespace {
-
-// The Unicode character of every Windows-1252 byte. ICU's converter maps
-// the five bytes that have no character (0x81, 0x8D, 0x8F, 0x90, 0x9D) to
-// the C1 controls of the same value, as Windows does, so the table is a
-// one-to-one mapping and text converts back without loss.
-const std::array<UChar, 256>& Cp1252ToUnicode() {
-  static const std::array<UChar, 256> table = [] {
-    std::array<UChar, 256> t{};
-    UErrorCode status = U_ZERO_ERROR;
-    UConverter* conv = ucnv_open("windows-1252", &status);
-    for (int b = 0; b < 256; ++b) {
-      t[static_cast<size_t>(b)] = static_cast<UChar>(b);  // Latin-1 if the converter is missing
-      if (conv == nullptr || U_FAILURE(status)) continue;
-      const char in = static_cast<char>(b);
-      UChar out[4];
-      UErrorCode s = U_ZERO_ERROR;
-      const int32_t n = ucnv_toUChars(conv, out, 4, &in, 1, &s);
-      if (U_SUCCESS(s) && n == 1 && out[0] != 0xFFFD) t[static_cast<size_t>(b)] = out[0];
-    }
-    if (conv != nullptr) ucnv_close(conv);
-    return t;
-  }();
-  return table;
-}
-
-// The Windows-1252 byte of a Unicode character, -1 when it has none.
-int UnicodeToCp1252(UChar c) {
-  const auto& table = Cp1252ToUnicode();
-  for (int b = 0; b < 256; ++b)
-    if (table[static_cast<size_t>(b)] == c) return b;
-  return -1;
-}
 
 // The ICU locale name of a Windows locale id, empty when ICU knows none.
 std::string IcuLocaleName(uint16_t languageId, uint16_t sortId) {
@@ -103,13 +73,13 @@ namespace {
 // (Turkish dotted capital I, Greek capital mu) stays as it is, so stored
 // values are not cut short and case-insensitive keys do not run together.
 uint8_t MapCase(uint8_t b, const std::string& localeName, bool upper) {
-  const UChar in = Cp1252ToUnicode()[b];
+  const UChar in = Cp1252Characters()[b];
   UChar out[8];
   UErrorCode status = U_ZERO_ERROR;
   const int32_t n = upper ? u_strToUpper(out, 8, &in, 1, localeName.c_str(), &status)
                           : u_strToLower(out, 8, &in, 1, localeName.c_str(), &status);
   if (U_FAILURE(status) || n != 1) return b;
-  const int mapped = UnicodeToCp1252(out[0]);
+  const int mapped = Cp1252ByteOf(out[0]);
   return mapped < 0 ? b : static_cast<uint8_t>(mapped);
 }
 
@@ -167,7 +137,7 @@ int TTableLocale::Compare(const uint8_t* a, size_t aLength, const uint8_t* b, si
     if (c != 0) return Sign(c);
     return aLength < bLength ? -1 : (aLength > bLength ? 1 : 0);
   }
-  const auto& table = Cp1252ToUnicode();
+  const auto& table = Cp1252Characters();
   UChar aBuf[256];
   UChar bBuf[256];
   std::vector<UChar> aLong;

@@ -8,7 +8,7 @@
 #include <mutex>
 #include <random>
 
-#include "engine/components/TesselError.h"
+#include "engine/base/TesselError.h"
 #include "engine/storage/DataTable.h"
 #include "platform/core/Clock.h"
 

@@ -9,9 +9,9 @@
 #include <unordered_set>
 #include <utility>
 
-#include "engine/components/TesselError.h"
+#include "engine/base/Bytes.h"
+#include "engine/base/TesselError.h"
 #include "engine/storage/BlobCheck.h"
-#include "engine/storage/Bytes.h"
 #include "engine/storage/DataTable.h"
 #include "engine/storage/IndexCheck.h"
 #include "engine/storage/IndexKey.h"

@@ -5,8 +5,8 @@
 #include <limits>
 #include <string>
 
+#include "engine/base/Names.h"
 #include "engine/storage/Formats.h"
-#include "engine/storage/Names.h"
 
 namespace tessel {
 

@@ -2,7 +2,7 @@
 
 #include <QByteArray>
 
-#include "engine/storage/CodePage.h"
+#include "engine/base/Windows1252.h"
 
 namespace marrowick::platform {
 

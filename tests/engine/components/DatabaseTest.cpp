@@ -9,11 +9,11 @@
 #include <filesystem>
 #include <string>
 
-#include "dataset/DatabaseError.h"
+#include "engine/base/Exceptions.h"
 #include "engine/components/Database.h"
-#include "engine/components/DataDirectory.h"
 #include "engine/components/Session.h"
 #include "engine/components/SessionList.h"
+#include "engine/storage/DataDirectory.h"
 #include "engine/storage/DataTable.h"
 #include "engine/storage/TableTestSupport.h"
 

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "engine/components/DataDirectory.h"
 #include "engine/components/Session.h"
+#include "engine/storage/DataDirectory.h"
 #include "engine/storage/DataTable.h"
 #include "engine/storage/TableTestSupport.h"
 

@@ -1,4 +1,4 @@
-#include "engine/components/TesselError.h"
+#include "engine/base/TesselError.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/components/EngineMessages.h"
+#include "engine/base/EngineMessages.h"
 
 namespace tessel {
 namespace {

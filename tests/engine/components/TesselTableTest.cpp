@@ -12,10 +12,10 @@
 #include "dataset/DataSetMessages.h"
 #include "dataset/FieldKinds.h"
 #include "dataset/MemDataSet.h"
+#include "engine/base/Bytes.h"
+#include "engine/base/TesselError.h"
 #include "engine/components/Session.h"
-#include "engine/components/TesselError.h"
 #include "engine/components/TesselTable.h"
-#include "engine/storage/Bytes.h"
 #include "engine/storage/DataTable.h"
 #include "engine/storage/TableTestSupport.h"
 

@@ -16,10 +16,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/components/DataDirectory.h"
-#include "engine/components/TesselError.h"
+#include "engine/base/Bytes.h"
+#include "engine/base/TesselError.h"
 #include "engine/cursor/DataCursor.h"
-#include "engine/storage/Bytes.h"
+#include "engine/storage/DataDirectory.h"
 #include "engine/storage/DataTable.h"
 #include "engine/storage/TableStructure.h"
 #include "engine/storage/TableTestSupport.h"

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "TableTestSupport.h"
+#include "engine/base/Bytes.h"
 #include "engine/storage/BlobBuffer.h"
 #include "engine/storage/BlobFile.h"
-#include "engine/storage/Bytes.h"
 #include "engine/storage/DataTable.h"
 #include "engine/storage/ReadContext.h"
 

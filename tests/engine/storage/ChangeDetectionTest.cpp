@@ -5,11 +5,11 @@
 
 #include <filesystem>
 
-#include "engine/storage/Bytes.h"
+#include "SharedTableSupport.h"
+#include "engine/base/Bytes.h"
 #include "engine/storage/IndexKey.h"
 #include "engine/storage/IndexTree.h"
 #include "engine/storage/Scramble.h"
-#include "SharedTableSupport.h"
 
 namespace tessel {
 namespace {

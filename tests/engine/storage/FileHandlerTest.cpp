@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/components/TesselError.h"
+#include "engine/base/TesselError.h"
 #include "platform/core/PosixFile.h"
 
 namespace tessel {

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/storage/Bytes.h"
+#include "engine/base/Bytes.h"
 #include "engine/storage/Formats.h"
 
 namespace tessel {

@@ -9,13 +9,13 @@
 #include <set>
 #include <string>
 
-#include "dataset/DateTime.h"
-#include "engine/components/DataDirectory.h"
-#include "engine/components/TesselError.h"
+#include "engine/base/Bytes.h"
+#include "engine/base/Exceptions.h"
+#include "engine/base/TesselError.h"
 #include "engine/cursor/CursorFilter.h"
 #include "engine/cursor/DataCursor.h"
 #include "engine/storage/BlobBlock.h"
-#include "engine/storage/Bytes.h"
+#include "engine/storage/DataDirectory.h"
 #include "engine/storage/DataTable.h"
 #include "engine/storage/Formats.h"
 #include "engine/storage/IndexCheck.h"
@@ -23,10 +23,10 @@
 #include "engine/storage/IndexPage.h"
 #include "engine/storage/IndexTree.h"
 #include "engine/storage/MemoryFile.h"
-#include "engine/storage/MemoryPageStore.h"
 #include "engine/storage/Record.h"
 #include "engine/storage/Scramble.h"
 #include "engine/storage/TableVerify.h"
+#include "support/MemoryPageStore.h"
 
 namespace tessel::fuzz {
 

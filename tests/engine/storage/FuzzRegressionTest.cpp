@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/storage/Bytes.h"
+#include "engine/base/Bytes.h"
 #include "engine/storage/Formats.h"
 #include "engine/storage/FuzzHarness.h"
 #include "engine/storage/Scramble.h"

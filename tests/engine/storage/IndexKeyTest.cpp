@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "IndexTestSupport.h"
-#include "engine/components/TesselError.h"
+#include "engine/base/TesselError.h"
 #include "engine/storage/IndexKey.h"
 #include "engine/storage/TableLocale.h"
 

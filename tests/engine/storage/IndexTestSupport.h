@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/storage/Bytes.h"
+#include "engine/base/Bytes.h"
 #include "engine/storage/Formats.h"
 #include "engine/storage/IndexTree.h"
 #include "engine/storage/Record.h"

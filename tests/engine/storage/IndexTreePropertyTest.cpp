@@ -15,8 +15,8 @@
 #include "IndexTestSupport.h"
 #include "engine/storage/IndexCheck.h"
 #include "engine/storage/IndexTree.h"
-#include "engine/storage/MemoryPageStore.h"
 #include "engine/storage/TableLocale.h"
+#include "support/MemoryPageStore.h"
 
 namespace tessel {
 namespace {

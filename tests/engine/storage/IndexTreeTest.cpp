@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "IndexTestSupport.h"
-#include "engine/components/TesselError.h"
+#include "engine/base/TesselError.h"
 #include "engine/storage/IndexCheck.h"
 #include "engine/storage/IndexTree.h"
-#include "engine/storage/MemoryPageStore.h"
+#include "support/MemoryPageStore.h"
 
 namespace tessel {
 namespace {

@@ -8,7 +8,7 @@
 #include <functional>
 
 #include "IndexTestSupport.h"
-#include "engine/components/TesselError.h"
+#include "engine/base/TesselError.h"
 #include "engine/storage/IndexKey.h"
 
 namespace tessel {

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/components/TesselError.h"
+#include "engine/base/TesselError.h"
 #include "engine/storage/FileHandler.h"
 
 namespace tessel {

@@ -6,12 +6,12 @@
 #include <filesystem>
 #include <vector>
 
-#include "engine/storage/Bytes.h"
+#include "SharedTableSupport.h"
+#include "engine/base/Bytes.h"
 #include "engine/storage/IndexCheck.h"
 #include "engine/storage/IndexKey.h"
 #include "engine/storage/IndexTree.h"
 #include "engine/storage/Scramble.h"
-#include "SharedTableSupport.h"
 
 namespace tessel {
 namespace {

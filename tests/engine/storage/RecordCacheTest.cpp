@@ -5,9 +5,9 @@
 
 #include <vector>
 
-#include "engine/storage/Bytes.h"
-#include "engine/storage/Scramble.h"
 #include "SharedTableSupport.h"
+#include "engine/base/Bytes.h"
+#include "engine/storage/Scramble.h"
 
 namespace tessel {
 namespace {

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/components/TesselError.h"
-#include "engine/storage/Bytes.h"
+#include "engine/base/Bytes.h"
+#include "engine/base/TesselError.h"
 #include "engine/storage/DataFile.h"
 #include "engine/storage/DataTable.h"
 #include "engine/storage/FieldValue.h"

@@ -6,11 +6,11 @@
 #include <filesystem>
 #include <vector>
 
-#include "engine/storage/Bytes.h"
+#include "SharedTableSupport.h"
+#include "engine/base/Bytes.h"
 #include "engine/storage/IndexCheck.h"
 #include "engine/storage/IndexKey.h"
 #include "engine/storage/IndexTree.h"
-#include "SharedTableSupport.h"
 
 namespace tessel {
 namespace {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "TableTestSupport.h"
-#include "engine/storage/Bytes.h"
+#include "engine/base/Bytes.h"
 #include "engine/storage/DataTable.h"
 #include "engine/storage/Scramble.h"
 

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "TableTestSupport.h"
-#include "engine/storage/Bytes.h"
+#include "engine/base/Bytes.h"
 #include "engine/storage/DataTable.h"
 #include "engine/storage/ValueText.h"
 

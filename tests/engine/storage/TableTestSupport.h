@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/components/TesselError.h"
+#include "engine/base/TesselError.h"
 #include "engine/storage/Formats.h"
 #include "engine/storage/TableStructure.h"
 

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "TableTestSupport.h"
+#include "engine/base/Bytes.h"
 #include "engine/storage/BlobBuffer.h"
-#include "engine/storage/Bytes.h"
 #include "engine/storage/DataTable.h"
 #include "engine/storage/FieldValue.h"
 #include "engine/storage/IndexKey.h"

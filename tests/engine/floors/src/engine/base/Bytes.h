@@ -1,0 +1,2 @@
+// A header of the lowest floor.
+#pragma once

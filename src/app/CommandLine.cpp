@@ -47,7 +47,8 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
   const QCommandLineOption format(QStringLiteral("format"), QString(), QStringLiteral("FORMAT"));
   const QCommandLineOption columns(QStringLiteral("columns"), QString(), QStringLiteral("LIST"));
   const QCommandLineOption table(QStringLiteral("table"), QString(), QStringLiteral("PATH"));
-  for (const QCommandLineOption& option : {help, version, exportFile, format, columns, table}) {
+  const QCommandLineOption minimized(QStringLiteral("minimized"));
+  for (const QCommandLineOption& option : {help, version, exportFile, format, columns, table, minimized}) {
     parser.addOption(option);
   }
   for (const TQtOption& qt : kQtWindowOptions) {
@@ -89,8 +90,10 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
         return refuse("--" + Local(option->names().constFirst()) + " is an option of --export FILE, which is missing");
       }
     }
+    command.Minimized = parser.isSet(minimized);
     return command;  // the window
   }
+  if (parser.isSet(minimized)) return refuse("--minimized starts the window; it cannot go with --export");
 
   command.Kind = TCommandKind::Export;
   command.Export.FileName = FileName(parser.value(exportFile));
@@ -103,12 +106,15 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
 
 std::string HelpText() {
   return "Usage: marrowick [--export FILE [--format FORMAT] [--columns LIST] [--table PATH]]\n"
+         "       marrowick --minimized\n"
          "\n"
          "Marrowick keeps a catalogue of web sites. Started without options it opens its\n"
          "window. With --export it writes the catalogue to a file and exits; that needs\n"
          "no display.\n"
          "\n"
          "Options:\n"
+         "  --minimized      Start with the window hidden in the tray (minimised where\n"
+         "                   the desktop has no notification area).\n"
          "  --export FILE    Write the catalogue to FILE as the window's grid shows it at\n"
          "                   start: your stored grouping, sort order, columns and widths,\n"
          "                   with every group opened. FILE may be /dev/stdout.\n"
@@ -145,11 +151,14 @@ int RunCommand(const TCommandLine& command, std::ostream& out, std::ostream& err
   return kExitSuccess;
 }
 
-std::optional<int> DispatchCommandLine(int argc, char* argv[]) {
+std::optional<int> DispatchCommandLine(int argc, char* argv[], TCommandLine* window) {
   QStringList arguments;
   for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
   const TCommandLine command = ParseCommandLine(arguments);
-  if (command.Kind == TCommandKind::Window) return std::nullopt;
+  if (command.Kind == TCommandKind::Window) {
+    if (window != nullptr) *window = command;
+    return std::nullopt;
+  }
   if (command.Kind != TCommandKind::Export) return RunCommand(command, std::cout, std::cerr);
   // The export reads the settings store through Qt; a core application is
   // all it needs: no display, no window.

@@ -1,7 +1,7 @@
 // The program's command line, read with QCommandLineParser before any
 // window or application object exists:
 //
-//   marrowick                       the window
+//   marrowick [--minimized]         the window (--minimized: started hidden in the tray)
 //   marrowick --export FILE [--format html|excel|text] [--columns LIST] [--table PATH]
 //   marrowick --help | --version
 //
@@ -30,6 +30,7 @@ enum class TCommandKind { Window, Help, Version, Export, Error };
 
 struct TCommandLine {
   TCommandKind Kind = TCommandKind::Window;
+  bool Minimized = false;  // Window: started minimised, which hides it in the tray
   TExportOptions Export;  // Export
   std::string Error;      // Error: what is wrong with the command line
 };
@@ -46,8 +47,9 @@ int RunCommand(const TCommandLine& command, std::ostream& out, std::ostream& err
                const TExportServices& services = {});
 
 // The first thing main does. Nothing when the window is to start (no object
-// of Qt has been made then); otherwise the command has run, with at most a
+// of Qt has been made then; window, when given, receives the window's
+// command line); otherwise the command has run, with at most a
 // QCoreApplication, and this is the program's exit status.
-std::optional<int> DispatchCommandLine(int argc, char* argv[]);
+std::optional<int> DispatchCommandLine(int argc, char* argv[], TCommandLine* window = nullptr);
 
 }  // namespace marrowick

@@ -2,15 +2,42 @@
 
 #include <cstdint>
 #include <stdexcept>
+#include <vector>
 
+#include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFont>
+#include <QGroupBox>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMoveEvent>
 #include <QResizeEvent>
 #include <QShowEvent>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <QVariant>
 #include <QWidget>
 
+#include "app/AboutBox.h"
+#include "app/Banner.h"
+#include "app/DBMemo.h"
+#include "app/HelpViewer.h"
+#include "app/ProgramIcon.h"
+#include "app/SiteCategories.h"
+#include "app/SiteCommands.h"
+#include "app/WindowExport.h"
+#include "dataset/DataSet.h"
+#include "dataset/DataSource.h"
+#include "grid/model/ProgramGrid.h"
+#include "grid/qt/DBGridWidget.h"
+#include "platform/core/OwnerOnlyFiles.h"
+#include "platform/qt/PaletteColorScheme.h"
 #include "platform/qt/ProgramDirectory.h"
+#include "platform/qt/Shell.h"
 
 namespace marrowick {
 
@@ -53,29 +80,237 @@ platform::IMessageBoxes& BoxesOf(TMainFormServices& services,
 
 }  // namespace
 
+// Follows the grid: the focused row decides whether there is a current
+// site, and the columns' visibility decides the Columns check marks.
+class TMainForm::TGridWatcher : public grid::IGridObserver {
+ public:
+  explicit TGridWatcher(TMainForm& form) : form_(form) {}
+  void TreeReset() override { form_.UpdateCommandStates(); }
+  void RowsInserted(grid::TTreeListNode*, int, int) override { form_.UpdateCommandStates(); }
+  void RowsRemoved(grid::TTreeListNode*, int, int) override { form_.UpdateCommandStates(); }
+  void RowChanged(grid::TTreeListNode*) override { form_.UpdateCommandStates(); }
+  void FocusChanged(grid::TTreeListNode*, int) override { form_.UpdateCommandStates(); }
+  void ColumnsChanged() override { form_.ShowColumnVisibility(); }
+
+ private:
+  TMainForm& form_;
+};
+
+// Follows the record set: opening, closing, moving and changing state.
+class TMainForm::TStateLink : public dataset::TDataLink {
+ public:
+  explicit TStateLink(TMainForm& form) : form_(form) {}
+  ~TStateLink() override { SetDataSource(nullptr); }
+
+ protected:
+  void ActiveChanged() override { form_.UpdateCommandStates(); }
+  void EditingChanged() override { form_.UpdateCommandStates(); }
+  void RecordChanged(dataset::TField*) override { form_.UpdateCommandStates(); }
+
+ private:
+  TMainForm& form_;
+};
+
 TMainForm::TMainForm(TMainFormServices services, QWidget* parent)
     : QMainWindow(parent),
       table_(std::move(services.Table)),
       createSettings_(std::move(services.CreateSettings)),
       programDirectory_(std::move(services.ProgramDirectory)),
       quitApplication_(std::move(services.QuitApplication)),
+      narrowTable_(std::move(services.NarrowTable)),
       errorDisplay_(BoxesOf(services, ownBoxes_)) {
   if (!table_) throw std::invalid_argument("TMainForm needs a site table");
   if (!createSettings_) createSettings_ = platform::CreateSettingsStore;
   if (!programDirectory_) programDirectory_ = platform::ProgramDirectory;
   if (!quitApplication_) quitApplication_ = [] { QCoreApplication::exit(0); };
+  if (!narrowTable_) narrowTable_ = platform::NarrowTableToOwner;
   if (auto* own = dynamic_cast<platform::TQtMessageBoxes*>(ownBoxes_.get())) own->SetParent(this);
 
+  setObjectName(QStringLiteral("MainForm"));
   setWindowTitle(QString::fromLatin1(kCaption));
-  setCentralWidget(new QWidget(this));
+  setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
+  icon_ = ProgramIcon(programDirectory_());
+  setWindowIcon(icon_);
+  BuildWindow(services);
   move(kDesignLeft, kDesignTop);
   SetFrameSize(QSize(kDesignWidth, kDesignHeight));
 }
 
-TMainForm::~TMainForm() = default;
+TMainForm::~TMainForm() {
+  // The components go before the record set they are bound to: the tray
+  // icon, the watchers, the grid on screen, the notes pane, then the grid
+  // itself (which stores its layout), and last the table.
+  delete tray_;
+  tray_ = nullptr;
+  if (helpViewer_) delete helpViewer_.data();
+  stateLink_.reset();
+  if (grid_ && gridWatcher_) grid_->RemoveObserver(gridWatcher_.get());
+  gridWatcher_.reset();
+  delete gridWidget_;
+  gridWidget_ = nullptr;
+  delete memo_;
+  memo_ = nullptr;
+  commands_.reset();
+  grid_.reset();
+  table_.reset();
+}
+
+void TMainForm::BuildWindow(const TMainFormServices& services) {
+  // ---- services
+  if (services.SiteDialog != nullptr) {
+    siteDialog_ = services.SiteDialog;
+  } else {
+    ownSiteDialog_ = std::make_unique<TSiteDialogRunner>(this);
+    siteDialog_ = ownSiteDialog_.get();
+  }
+  if (services.ExportDialog != nullptr) {
+    exportDialog_ = services.ExportDialog;
+  } else {
+    ownExportDialog_ = std::make_unique<TExportDialogRunner>(this);
+    exportDialog_ = ownExportDialog_.get();
+  }
+  if (services.SaveDialog != nullptr) {
+    saveDialog_ = services.SaveDialog;
+  } else {
+    ownSaveDialog_ = std::make_unique<TQtSaveDialog>(this);
+    saveDialog_ = ownSaveDialog_.get();
+  }
+  if (services.Colors != nullptr) {
+    colors_ = services.Colors;
+  } else {
+    ownColors_ = std::make_unique<platform::TPaletteColorScheme>();
+    colors_ = ownColors_.get();
+  }
+  platform::IShell* shell = services.Shell;
+  if (shell == nullptr) {
+    ownShell_ = std::make_unique<platform::TQtShell>();
+    shell = ownShell_.get();
+  }
+  shell_ = std::make_unique<TGuardedShell>(*shell, [this](const std::string& message) {
+    errorDisplay_.ShowMessage(message);
+  });
+
+  // ---- the grid's core: built from its columns, its stored layout read,
+  // bound to the record set (still closed).
+  const std::vector<std::string> categories(kSiteCategories.begin(), kSiteCategories.end());
+  grid_ = grid::BuildGrid(grid::ProgramGridDescription(categories), createSettings_, table_->BindingSource());
+  commands_ = std::make_unique<TSiteCommands>(*grid_, *siteDialog_, *shell_);
+
+  // ---- menus and toolbar
+  TMainMenuHandlers handlers;
+  handlers.Export1Click = Handler(&TMainForm::Export1Click);
+  handlers.Exit1Click = Handler(&TMainForm::Exit1Click);
+  handlers.Add1Click = Handler(&TMainForm::Add1Click);
+  handlers.Edit1Click = Handler(&TMainForm::Edit1Click);
+  handlers.Delete1Click = Handler(&TMainForm::Delete1Click);
+  handlers.SpeedButton4Click = Handler(&TMainForm::SpeedButton4Click);
+  handlers.Category1Click = Handler(&TMainForm::Category1Click);
+  handlers.SiteName1Click = Handler(&TMainForm::SiteName1Click);
+  handlers.SiteURL1Click = Handler(&TMainForm::SiteURL1Click);
+  handlers.SitePassword1Click = Handler(&TMainForm::SitePassword1Click);
+  handlers.SiteLogin1Click = Handler(&TMainForm::SiteLogin1Click);
+  handlers.Help2Click = Handler(&TMainForm::Help2Click);
+  handlers.About1Click = Handler(&TMainForm::About1Click);
+  BuildMainMenus(*menuBar(), this, handlers, menus_);
+  connect(menus_.Sites, &QMenu::aboutToShow, this, &TMainForm::UpdateCommandStates);
+  connect(menus_.PopupMenu1, &QMenu::aboutToShow, this, &TMainForm::UpdateCommandStates);
+
+  // ---- layout
+  auto* central = new QWidget(this);
+  central->setObjectName(QStringLiteral("CentralPanel"));
+  auto* layout = new QVBoxLayout(central);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  toolbar_ = BuildToolbar(central, handlers, menus_);
+  banner_ = new TBannerPanel(icon_, central);
+  auto* client = new QWidget(central);
+  client->setObjectName(QStringLiteral("ClientPanel"));
+  auto* clientLayout = new QVBoxLayout(client);
+  clientLayout->setContentsMargins(0, 0, 0, 0);
+  clientLayout->setSpacing(0);
+  splitter_ = new QSplitter(Qt::Vertical, client);
+  splitter_->setObjectName(QStringLiteral("Splitter1"));
+  splitter_->setHandleWidth(kSplitterWidth);
+  splitter_->setChildrenCollapsible(false);
+  clientLayout->addWidget(splitter_);
+
+  grid::qt::TGridPlatform gridPlatform;
+  gridPlatform.MessageBoxes = &errorDisplay_.MessageBoxes();
+  gridPlatform.Clipboard = services.Clipboard;
+  gridPlatform.Shell = shell_.get();
+  gridPlatform.Colors = nullptr;  // the grid draws with the desktop's palette
+  gridWidget_ = new grid::qt::TDBGridWidget(*grid_, gridPlatform, splitter_);
+  gridWidget_->SetErrorHandler([this](const std::exception& error) { errorDisplay_.ShowException(error); });
+  gridWidget_->SetPopupMenu(menus_.PopupMenu1);
+  // Small enough minimums that the window's own minimum of 500 x 300 holds.
+  gridWidget_->setMinimumHeight(kNotesHeight / 2);
+
+  notesBox_ = new QGroupBox(QStringLiteral("Notes"), splitter_);
+  notesBox_->setObjectName(QStringLiteral("GroupBox1"));
+  notesBox_->setMinimumHeight(kNotesHeight / 2);
+  auto* notesLayout = new QVBoxLayout(notesBox_);
+  notesLayout->setContentsMargins(2, 2, 2, 2);
+  memo_ = new TDBMemo(notesBox_);
+  // The pane fits the box's 76 pixels whatever the font's metrics.
+  memo_->setMinimumHeight(kNotesHeight / 4);
+  memo_->SetErrorHandler([this](const std::exception& error) { errorDisplay_.ShowException(error); });
+  memo_->SetDataField("note");
+  memo_->SetDataSource(table_->BindingSource());
+  notesLayout->addWidget(memo_);
+  splitter_->addWidget(gridWidget_);
+  splitter_->addWidget(notesBox_);
+  splitter_->setStretchFactor(0, 1);
+  splitter_->setStretchFactor(1, 0);
+
+  layout->addWidget(toolbar_);
+  layout->addWidget(banner_);
+  layout->addWidget(client, 1);
+  setCentralWidget(central);
+
+  statusBar()->setObjectName(QStringLiteral("StatusBar1"));
+  statusBar()->setFixedHeight(kStatusBarHeight);
+
+  // ---- the tray icon, in the notification area from the start
+  tray_ = new TTrayIcon(this, services.TrayAvailable);
+  tray_->SetHint(kTrayHint);
+  tray_->SetMinimizeToTray(true);
+  tray_->SetCloseToTray(false);
+  tray_->SetIcon(icon_);
+  TTrayMenuHandlers trayHandlers;
+  trayHandlers.Add = handlers.Add1Click;
+  trayHandlers.Restore = Handler(&TMainForm::Restore1Click);
+  trayHandlers.Exit = handlers.Exit1Click;
+  trayMenu_ = CreateTrayMenu(this, trayHandlers);
+  tray_->SetPopupMenu(trayMenu_);
+
+  // ---- following the grid and the record set
+  gridWatcher_ = std::make_unique<TGridWatcher>(*this);
+  grid_->AddObserver(gridWatcher_.get());
+  stateLink_ = std::make_unique<TStateLink>(*this);
+  stateLink_->SetDataSource(table_->BindingSource());
+
+  // The check marks show the grid's real visibility from the first moment.
+  ShowColumnVisibility();
+  UpdateCommandStates();
+  // The keyboard starts in the grid.
+  gridWidget_->setFocus(Qt::OtherFocusReason);
+}
+
+std::function<void()> TMainForm::Handler(void (TMainForm::*handler)()) {
+  return [this, handler] {
+    errorDisplay_.Run([this, handler] { (this->*handler)(); });
+    UpdateCommandStates();
+  };
+}
+
+dataset::TDataSet* TMainForm::RecordSet() const {
+  dataset::TDataSource* source = table_ ? table_->BindingSource() : nullptr;
+  return source != nullptr ? source->DataSet() : nullptr;
+}
 
 void TMainForm::Create() {
   errorDisplay_.Run([this] { FormCreate(); });
+  UpdateCommandStates();
 }
 
 void TMainForm::FormCreate() {
@@ -86,13 +321,97 @@ void TMainForm::FormCreate() {
     errorDisplay_.MessageBoxes().ShowNotice(kTableMissingMessage);
     return;
   }
+  // The catalogue holds logins and passwords in plain text: files of the
+  // user's that others may read are narrowed to the user, who is told once
+  // (afterwards they are the user's alone and nothing changes).
+  if (narrowTable_(tablePath)) errorDisplay_.MessageBoxes().ShowNotice(kNarrowedMessage);
   table_->SetTableName(tablePath);
   table_->SetActive(true);
   RestorePlacement();
   SyncColumnsMenu();
 }
 
-void TMainForm::SyncColumnsMenu() {}
+void TMainForm::SyncColumnsMenu() { ShowColumnVisibility(); }
+
+void TMainForm::ShowColumnVisibility() {
+  if (!grid_ || menus_.Columns1 == nullptr) return;
+  const std::pair<QAction*, const char*> items[] = {
+      {menus_.SiteLogin1, "SiteLogin"}, {menus_.SiteName1, "SiteName"},  {menus_.SitePassword1, "SitePassword"},
+      {menus_.Category1, "SiteCategory"}, {menus_.SiteURL1, "SiteUrl"},
+  };
+  for (const auto& [item, name] : items) {
+    if (grid::TTreeListColumn* column = grid_->FindColumn(name)) item->setChecked(column->Visible());
+  }
+}
+
+void TMainForm::ToggleColumn(QAction* item, const char* name) {
+  grid::TTreeListColumn* column = grid_->FindColumn(name);
+  if (column == nullptr) return;
+  // The mark and the column agree at all times, so the column simply
+  // changes and the mark follows it.
+  column->SetVisible(!column->Visible());
+  item->setChecked(column->Visible());
+}
+
+void TMainForm::Category1Click() { ToggleColumn(menus_.Category1, "SiteCategory"); }
+void TMainForm::SiteName1Click() { ToggleColumn(menus_.SiteName1, "SiteName"); }
+void TMainForm::SiteURL1Click() { ToggleColumn(menus_.SiteURL1, "SiteUrl"); }
+void TMainForm::SitePassword1Click() { ToggleColumn(menus_.SitePassword1, "SitePassword"); }
+void TMainForm::SiteLogin1Click() { ToggleColumn(menus_.SiteLogin1, "SiteLogin"); }
+
+void TMainForm::UpdateCommandStates() {
+  if (!commands_ || menus_.Edit1 == nullptr) return;
+  const bool site = commands_->HasCurrentSite();
+  for (QAction* action : {menus_.Edit1, menus_.Delete1, menus_.ViewSite2, menus_.EditSite1, menus_.DeleteSite1,
+                          menus_.ViewSite1}) {
+    action->setEnabled(site);
+  }
+  for (QToolButton* button : {menus_.SpeedButton2, menus_.SpeedButton3, menus_.SpeedButton4}) {
+    if (button != nullptr) button->setEnabled(site);
+  }
+}
+
+// ---- commands ----
+
+void TMainForm::Add1Click() { commands_->Add(); }
+void TMainForm::Edit1Click() { commands_->Edit(); }
+void TMainForm::Delete1Click() { commands_->Delete(); }
+void TMainForm::SpeedButton4Click() { commands_->ViewSite(); }
+
+void TMainForm::Export1Click() { ExportGridToFile(*grid_, *exportDialog_, *saveDialog_, *colors_); }
+
+void TMainForm::Help2Click() {
+  // The help file is named again (in other letters), then shown at its
+  // contents topic; a help file that cannot be shown says nothing.
+  qApp->setProperty("HelpFile", QStringLiteral("marrowick.hlp"));
+  const std::string helpFile = qApp->property("HelpFile").toString().toStdString();
+  if (!helpViewer_) helpViewer_ = new THelpViewer(*shell_, programDir_, this);
+  helpViewer_->ShowTopic(helpFile, kHelpTopic);
+}
+
+void TMainForm::About1Click() { ShowAboutBox(*shell_, icon_, this); }
+
+void TMainForm::Restore1Click() { tray_->RestoreApplication(); }
+
+void TMainForm::PostPendingEdits() {
+  dataset::TDataSet* ds = RecordSet();
+  if (ds == nullptr || !ds->Active() || !dataset::IsEditMode(ds->State())) return;
+  // Posts a changed record (asking the notes pane and the grid's editor for
+  // their text first) and drops an untouched new one.
+  ds->CheckBrowseMode();
+}
+
+void TMainForm::Exit1Click() {
+  // Nothing typed is lost: when the post fails, its error ends the command
+  // here and the program goes on with the text still in place.
+  PostPendingEdits();
+  // The event loop ends without closing the window, so the placement is not
+  // saved on this path.
+  table_->SetActive(false);
+  quitApplication_();
+}
+
+// ---- placement ----
 
 void TMainForm::RestorePlacement() {
   std::unique_ptr<platform::ISettingsStore> settings = createSettings_();
@@ -131,13 +450,6 @@ void TMainForm::FormResize() {
 }
 
 void TMainForm::FormClose() { SavePlacement(); }
-
-void TMainForm::Exit1Click() {
-  // The event loop ends without closing the window, so the placement is not
-  // saved on this path.
-  table_->SetActive(false);
-  quitApplication_();
-}
 
 // ---- frame placement ----
 
@@ -179,6 +491,16 @@ void TMainForm::ApplyPendingFrameSize() {
   FormResize();
 }
 
+void TMainForm::PlaceSplitter() {
+  // The notes keep their 76 pixels; the grid takes the rest. Once shown the
+  // splitter is the user's.
+  if (splitterPlaced_ || !isVisible()) return;
+  const int total = splitter_->height() - splitter_->handleWidth();
+  if (total <= kNotesHeight) return;
+  splitterPlaced_ = true;
+  splitter_->setSizes({total - kNotesHeight, kNotesHeight});
+}
+
 void TMainForm::resizeEvent(QResizeEvent* event) {
   QMainWindow::resizeEvent(event);
   // A size chosen by the user before any frame appeared replaces the pending one.
@@ -198,13 +520,24 @@ void TMainForm::moveEvent(QMoveEvent* event) {
 void TMainForm::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   ApplyPendingFrameSize();
+  if (!splitterPlaced_ && layout() != nullptr) layout()->activate();
+  PlaceSplitter();
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
+  // What is typed is stored before the window goes; when that fails the
+  // error is shown and the window stays, with the text still in place.
+  if (!errorDisplay_.Run([this] { PostPendingEdits(); })) {
+    event->ignore();
+    return;
+  }
   // A placement that cannot be stored is reported; the window closes anyway,
   // so a store the user may not write does not keep the program open.
   errorDisplay_.Run([this] { FormClose(); });
   QMainWindow::closeEvent(event);
+  // The main window's closing ends the program, also while the help viewer
+  // is open.
+  if (event->isAccepted()) quitApplication_();
 }
 
 }  // namespace marrowick

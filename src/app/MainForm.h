@@ -1,5 +1,13 @@
 // The program's one window: start-up (opening the site table, restoring the
-// window placement), the minimum size, and the two ways the program ends.
+// window placement), the minimum size, the two ways the program ends, and
+// everything the user works with: the toolbar, the banner, the grid of
+// sites, the notes pane under it, the menus and the grid's popup menu, the
+// site commands, the export, help, the about box and the tray icon.
+//
+// From top to bottom: the toolbar panel (41 pixels), the banner panel (68),
+// the grid, a splitter (3) and the "Notes" group box (76) holding the notes
+// pane, and the status bar (19). The record set owns the current record; the
+// grid keeps its focused row on it and the notes pane shows its note.
 #pragma once
 
 #include <functional>
@@ -7,24 +15,67 @@
 #include <optional>
 #include <string>
 
+#include <QIcon>
 #include <QMainWindow>
+#include <QPointer>
 #include <QSize>
 
 #include "app/ErrorDisplay.h"
+#include "app/ExportDialog.h"
+#include "app/GuardedShell.h"
+#include "app/HelpViewer.h"
+#include "app/MainMenus.h"
+#include "app/SiteDialog.h"
 #include "app/SiteTable.h"
+#include "platform/core/Clipboard.h"
+#include "platform/core/ColorScheme.h"
 #include "platform/qt/MessageBoxes.h"
 #include "platform/qt/SettingsStore.h"
+#include "tray/TrayIcon.h"
+
+class QGroupBox;
+class QMenu;
+class QSplitter;
+
+namespace grid {
+class TDBGrid;
+namespace qt {
+class TDBGridWidget;
+}
+}  // namespace grid
+
+namespace dataset {
+class TDataSet;
+}
 
 namespace marrowick {
 
-// What the window is given by whoever creates it. Empty functions take the
-// real platform: the executable's directory and ending the event loop.
+class TBannerPanel;
+class TDBMemo;
+class TSiteCommands;
+
+// What the window is given by whoever creates it. Empty members take the
+// real platform: the executable's directory, ending the event loop, the
+// real dialogs, the desktop's shell and clipboard, the application's
+// palette for the exports' colours, QSystemTrayIcon's notification area, and
+// narrowing the catalogue's files to their owner. Objects given are not
+// owned and must outlive the window.
 struct TMainFormServices {
   std::unique_ptr<ISiteTable> Table;
   platform::SettingsStoreFactory CreateSettings;
-  platform::IMessageBoxes* MessageBoxes = nullptr;  // not owned; must outlive the window
+  platform::IMessageBoxes* MessageBoxes = nullptr;
   std::function<std::string()> ProgramDirectory;
   std::function<void()> QuitApplication;
+  ISiteDialog* SiteDialog = nullptr;
+  IExportDialog* ExportDialog = nullptr;
+  ISaveDialog* SaveDialog = nullptr;
+  platform::IShell* Shell = nullptr;
+  platform::IClipboard* Clipboard = nullptr;
+  const platform::IColorScheme* Colors = nullptr;
+  TTrayIcon::TAvailabilityProbe TrayAvailable;
+  // Takes group and other rights off the catalogue's files; true when it
+  // changed any (see NarrowTableToOwner).
+  std::function<bool(const std::string& tablePath)> NarrowTable;
 };
 
 class TMainForm : public QMainWindow {
@@ -37,12 +88,20 @@ class TMainForm : public QMainWindow {
   static constexpr int kDesignHeight = 399;
   static constexpr int kMinimumWidth = 500;
   static constexpr int kMinimumHeight = 300;
+  static constexpr int kNotesHeight = 76;
+  static constexpr int kSplitterWidth = 3;
+  static constexpr int kStatusBarHeight = 19;
 
   static constexpr const char* kCaption = "Marrowick";
   static constexpr const char* kTableFileName = "linksdata.dat";
   static constexpr const char* kPlacementKey = "Software\\Tolvane\\Marrowick";
   static constexpr const char* kTableMissingMessage =
       "Links information not found please redownload or reinstall Marrowick";
+  static constexpr const char* kNarrowedMessage =
+      "Other users of this computer could read your catalogue, which holds your logins and passwords. "
+      "Marrowick has made its files readable and writable by you alone.";
+  static constexpr const char* kHelpTopic = "welcome";
+  static constexpr const char* kTrayHint = "Marrowick";
 
   explicit TMainForm(TMainFormServices services, QWidget* parent = nullptr);
   ~TMainForm() override;
@@ -51,15 +110,58 @@ class TMainForm : public QMainWindow {
   // it once, right after constructing the window.
   void Create();
 
-  // Handlers.
+  // Handlers. Each raises its errors; the menus, buttons and the tray run
+  // them through the error display.
   void FormCreate();
   void FormResize();
   void FormClose();
+  // File > Exit and the tray's Exit: posts what is typed into the notes or
+  // a cell (a failing post raises its error and the program goes on), then
+  // closes the table and ends the event loop without closing the window.
   void Exit1Click();
+  void Export1Click();
+  void Add1Click();
+  void Edit1Click();
+  void Delete1Click();
+  void SpeedButton4Click();  // View Site
+  void Category1Click();
+  void SiteName1Click();
+  void SiteURL1Click();
+  void SitePassword1Click();
+  void SiteLogin1Click();
+  void Help2Click();
+  void About1Click();
+  void Restore1Click();
+
+  // Posts a pending edit of the current record (the notes pane's text and an
+  // open cell editor go with it); raises the record set's error when the
+  // post fails, leaving everything typed where it is.
+  void PostPendingEdits();
 
   const std::string& ProgramDir() const { return programDir_; }
   ISiteTable& DBTable() { return *table_; }
+  // The record set the grid and the notes pane are bound to; none for a
+  // table that offers none.
+  dataset::TDataSet* RecordSet() const;
   TErrorDisplay& ErrorDisplay() { return errorDisplay_; }
+
+  grid::TDBGrid& DBGrid1() const { return *grid_; }
+  grid::qt::TDBGridWidget* GridWidget() const { return gridWidget_; }
+  TDBMemo* DBMemo1() const { return memo_; }
+  QGroupBox* NotesBox() const { return notesBox_; }
+  QSplitter* Splitter() const { return splitter_; }
+  QWidget* ToolbarPanel() const { return toolbar_; }
+  TBannerPanel* BannerPanel() const { return banner_; }
+  const TMainMenus& Menus() const { return menus_; }
+  TTrayIcon* Tray() const { return tray_; }
+  QMenu* TrayMenu() const { return trayMenu_; }
+  THelpViewer* HelpViewer() const { return helpViewer_; }
+  TSiteCommands& Commands() const { return *commands_; }
+  const QIcon& Icon() const { return icon_; }
+
+  // Enables Edit, Delete and View Site (menu items, popup items, toolbar
+  // buttons) exactly when there is a current site.
+  void UpdateCommandStates();
 
   // The placement as the settings store keeps it: the frame's position and
   // size. Before the window system has framed the window they equal the
@@ -75,8 +177,8 @@ class TMainForm : public QMainWindow {
 
  protected:
   // Sets the View > Columns check marks from the grid's column visibility;
-  // runs at the end of a successful start. The menu and grid are not built
-  // yet, so there is nothing to set.
+  // runs at the end of a successful start. The marks also follow the grid
+  // from the window's first moment on, whatever happens at start.
   virtual void SyncColumnsMenu();
 
   void closeEvent(QCloseEvent* event) override;
@@ -85,6 +187,17 @@ class TMainForm : public QMainWindow {
   void showEvent(QShowEvent* event) override;
 
  private:
+  class TGridWatcher;
+  class TStateLink;
+
+  void BuildWindow(const TMainFormServices& services);
+  // Wraps a handler for a menu item, button or tray item: errors to the
+  // error display, then the commands' states brought up to date.
+  std::function<void()> Handler(void (TMainForm::*handler)());
+  void ShowColumnVisibility();
+  void ToggleColumn(QAction* item, const char* column);
+  void PlaceSplitter();
+
   void RestorePlacement();
   void SavePlacement();
   void SetFrameSize(QSize frameSize);
@@ -95,9 +208,40 @@ class TMainForm : public QMainWindow {
   platform::SettingsStoreFactory createSettings_;
   std::function<std::string()> programDirectory_;
   std::function<void()> quitApplication_;
+  std::function<bool(const std::string&)> narrowTable_;
   std::unique_ptr<platform::IMessageBoxes> ownBoxes_;  // when none was given
   TErrorDisplay errorDisplay_;
   std::string programDir_;
+  QIcon icon_;
+
+  // Services, given or the window's own.
+  std::unique_ptr<ISiteDialog> ownSiteDialog_;
+  std::unique_ptr<IExportDialog> ownExportDialog_;
+  std::unique_ptr<ISaveDialog> ownSaveDialog_;
+  std::unique_ptr<platform::IShell> ownShell_;
+  std::unique_ptr<platform::IColorScheme> ownColors_;
+  ISiteDialog* siteDialog_ = nullptr;
+  IExportDialog* exportDialog_ = nullptr;
+  ISaveDialog* saveDialog_ = nullptr;
+  const platform::IColorScheme* colors_ = nullptr;
+  std::unique_ptr<TGuardedShell> shell_;
+
+  // Components.
+  std::unique_ptr<grid::TDBGrid> grid_;
+  std::unique_ptr<TSiteCommands> commands_;
+  std::unique_ptr<TGridWatcher> gridWatcher_;
+  std::unique_ptr<TStateLink> stateLink_;
+  TMainMenus menus_;
+  QWidget* toolbar_ = nullptr;
+  TBannerPanel* banner_ = nullptr;
+  QSplitter* splitter_ = nullptr;
+  grid::qt::TDBGridWidget* gridWidget_ = nullptr;
+  QGroupBox* notesBox_ = nullptr;
+  TDBMemo* memo_ = nullptr;
+  TTrayIcon* tray_ = nullptr;
+  QMenu* trayMenu_ = nullptr;
+  QPointer<THelpViewer> helpViewer_;
+  bool splitterPlaced_ = false;
 
   // A frame size set before the window system reported the frame's extent;
   // applied once the extent is known, so a stored size does not grow by the

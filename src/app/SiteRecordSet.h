@@ -21,6 +21,7 @@ class TSiteRecordSet : public ISiteTable {
   void SetTableName(const std::string& name) override;
   void SetActive(bool active) override;
   bool Active() const override;
+  dataset::TDataSource* BindingSource() override { return DataSource1.get(); }
 
   tessel::TTesselTable& Table() { return *DBTable; }
   dataset::TDataSource& DataSource() { return *DataSource1; }

@@ -1,8 +1,13 @@
-// What the main window needs of the site table's record set at start and at
-// exit: naming the table and opening and closing it.
+// What the main window needs of the site table's record set: naming the
+// table, opening and closing it, and the data source that binds its record
+// set to the grid and the notes pane.
 #pragma once
 
 #include <string>
+
+namespace dataset {
+class TDataSource;
+}
 
 namespace marrowick {
 
@@ -18,6 +23,10 @@ class ISiteTable {
   // engine's or the record set's error and leaves the table closed.
   virtual void SetActive(bool active) = 0;
   virtual bool Active() const = 0;
+
+  // The data source of the table's record set; none for a table that only
+  // opens and closes (the window then shows an empty grid).
+  virtual dataset::TDataSource* BindingSource() { return nullptr; }
 };
 
 }  // namespace marrowick

@@ -29,7 +29,8 @@ constexpr const char* kHelpFile = "MARROWICK.HLP";
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  if (const std::optional<int> status = marrowick::DispatchCommandLine(argc, argv)) return *status;
+  marrowick::TCommandLine window;
+  if (const std::optional<int> status = marrowick::DispatchCommandLine(argc, argv, &window)) return *status;
 
   std::unique_ptr<QApplication> app;
   try {
@@ -50,7 +51,13 @@ int main(int argc, char* argv[]) {
     boxes.SetParent(&form);
 
     form.Create();
-    form.show();
+    // A minimised start goes straight to the tray (or stays minimised on a
+    // desktop without a notification area).
+    if (window.Minimized) {
+      form.showMinimized();
+    } else {
+      form.show();
+    }
     QApplication::exec();
   } catch (const std::exception& error) {
     if (app) {

@@ -377,9 +377,9 @@ void TDBGridWidget::SyncHeader() {
 void TDBGridWidget::SyncExpansion(TTreeListNode* parent) {
   // Only group rows can be expanded; a level whose rows are data rows is
   // not walked.
-  const int count = parent != nullptr ? parent->Count() : grid_.Count();
+  const int count = grid_.ShownChildCount(parent);
   for (int i = 0; i < count; ++i) {
-    TTreeListNode* node = parent != nullptr ? parent->Items(i) : grid_.GetNode(i);
+    TTreeListNode* node = grid_.ShownChild(parent, i);
     if (!node->HasChildren()) {
       if (parent != nullptr) break;
       continue;

@@ -19,14 +19,16 @@ TTreeListNode* TGridItemModel::NodeOf(const QModelIndex& index) {
 
 QModelIndex TGridItemModel::IndexOf(const TTreeListNode* node, int column) const {
   if (node == nullptr || !grid_.IsLiveNode(node) || column < 0 || column >= columns_) return {};
-  return createIndex(node->Index(), column, const_cast<TTreeListNode*>(node));
+  const int row = grid_.ShownIndex(node);
+  if (row < 0) return {};
+  return createIndex(row, column, const_cast<TTreeListNode*>(node));
 }
 
 QModelIndex TGridItemModel::index(int row, int column, const QModelIndex& parent) const {
   if (row < 0 || column < 0 || column >= columns_) return {};
   if (parent.isValid() && parent.column() != 0) return {};
   TTreeListNode* parentNode = NodeOf(parent);
-  TTreeListNode* node = parentNode != nullptr ? parentNode->Items(row) : grid_.GetNode(row);
+  TTreeListNode* node = grid_.ShownChild(parentNode, row);
   if (node == nullptr) return {};
   return createIndex(row, column, node);
 }
@@ -36,20 +38,21 @@ QModelIndex TGridItemModel::parent(const QModelIndex& child) const {
   if (node == nullptr) return {};
   TTreeListNode* parentNode = node->Parent();
   if (parentNode == nullptr) return {};
-  return createIndex(parentNode->Index(), 0, parentNode);
+  const int row = grid_.ShownIndex(parentNode);
+  if (row < 0) return {};
+  return createIndex(row, 0, parentNode);
 }
 
 int TGridItemModel::rowCount(const QModelIndex& parent) const {
-  if (!parent.isValid()) return grid_.Count();
-  if (parent.column() != 0) return 0;
-  return NodeOf(parent)->Count();
+  if (parent.isValid() && parent.column() != 0) return 0;
+  return grid_.ShownChildCount(NodeOf(parent));
 }
 
 int TGridItemModel::columnCount(const QModelIndex& /*parent*/) const { return columns_; }
 
 bool TGridItemModel::hasChildren(const QModelIndex& parent) const {
-  if (!parent.isValid()) return grid_.Count() > 0;
-  return parent.column() == 0 && NodeOf(parent)->HasChildren();
+  if (parent.isValid() && parent.column() != 0) return false;
+  return grid_.ShownChildCount(NodeOf(parent)) > 0;
 }
 
 QVariant TGridItemModel::data(const QModelIndex& index, int role) const {

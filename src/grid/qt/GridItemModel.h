@@ -4,8 +4,10 @@
 // model through the core's observer notifications (a bracketed change of the
 // core arrives as one model reset).
 //
-// Rows are the core's nodes (a group row or a data row); row r under parent
-// P is P's r-th child, the root list at the top. Columns are the core's
+// Rows are the core's shown nodes (a group row or a data row); row r under
+// parent P is P's r-th shown child, the root list at the top: all children
+// while no quick find filter is set, the rows the filter leaves in while one
+// is (the core then reports its changes as resets). Columns are the core's
 // columns by their Index, hidden ones included (the view hides their
 // sections). Only column 0 has children.
 #pragma once

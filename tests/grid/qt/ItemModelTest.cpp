@@ -3,7 +3,8 @@
 // makes: expanding, sorting, ungrouping and grouping again, moving a column,
 // inserting and deleting through the grid, editing through the record set,
 // and a record another process added, found by a reload. Between changes the
-// view's expanded rows and current index must mirror the core.
+// view's expanded rows and current index must mirror the core, also while a
+// quick find leaves only some rows shown.
 #include <gtest/gtest.h>
 
 #include <QAbstractItemModelTester>
@@ -43,11 +44,11 @@ class ItemModelTest : public GridWidgetTest {
   void ExpectMirrorsCore(const QModelIndex& parent = QModelIndex()) {
     TGridItemModel* model = widget->Model();
     TTreeListNode* parentNode = TGridItemModel::NodeOf(parent);
-    const int count = parentNode != nullptr ? parentNode->Count() : core->Count();
+    const int count = core->ShownChildCount(parentNode);
     ASSERT_EQ(model->rowCount(parent), count);
     for (int row = 0; row < count; ++row) {
       QModelIndex index = model->index(row, 0, parent);
-      TTreeListNode* node = parentNode != nullptr ? parentNode->Items(row) : core->GetNode(row);
+      TTreeListNode* node = core->ShownChild(parentNode, row);
       ASSERT_EQ(TGridItemModel::NodeOf(index), node);
       EXPECT_EQ(model->data(index).toString().toStdString(), core->GetNodeString(node, 0));
       if (node->HasChildren()) {
@@ -56,7 +57,9 @@ class ItemModelTest : public GridWidgetTest {
       }
     }
     if (parentNode == nullptr) {
-      EXPECT_EQ(TGridItemModel::NodeOf(widget->RowsView()->currentIndex()), core->FocusedNode());
+      TTreeListNode* focused = core->FocusedNode();
+      EXPECT_EQ(TGridItemModel::NodeOf(widget->RowsView()->currentIndex()),
+                focused != nullptr && core->IsShownRow(focused) ? focused : nullptr);
       EXPECT_TRUE(warnings.empty()) << warnings.front();
     }
   }
@@ -123,6 +126,24 @@ TEST_F(ItemModelTest, TheModelFollowsEveryChangeOfTheTree) {
   ExpectMirrorsCore();
   core->ReLoadGroupList();
   ExpectMirrorsCore();
+
+  // The quick find leaves the matching rows and their groups.
+  core->SetFilterText("guardian");
+  ExpectMirrorsCore();
+  ASSERT_EQ(widget->Model()->rowCount(), 1);
+  QModelIndex news = widget->Model()->index(0, 0);
+  EXPECT_EQ(TGridItemModel::NodeOf(news), GroupOf(*core, "News"));
+  ASSERT_EQ(widget->Model()->rowCount(news), 1);
+  EXPECT_EQ(TGridItemModel::NodeOf(widget->Model()->index(0, 0, news)), Row("https://www.theguardian.com/"));
+  EXPECT_EQ(core->FocusedNode(), Row("https://www.theguardian.com/"));
+  EXPECT_EQ(table->CurrentUrl(), "https://www.theguardian.com/");
+  EXPECT_FALSE(widget->CellRect(Row("https://www.theguardian.com/"), Col("SiteName")).isEmpty());
+  EXPECT_TRUE(widget->CellRect(Row("https://www.reuters.com/"), Col("SiteName")).isEmpty());
+  Key(Qt::Key_Up);
+  EXPECT_EQ(core->FocusedNode(), GroupOf(*core, "News"));
+  core->SetFilterText("");
+  ExpectMirrorsCore();
+  EXPECT_EQ(widget->Model()->rowCount(), core->Count());
   EXPECT_TRUE(errors.empty());
 }
 

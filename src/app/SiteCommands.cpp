@@ -57,6 +57,10 @@ void TSiteCommands::Add() {
   dataset::TDataSet* ds = RecordSet();
   // Said before the dialog, so that nothing is typed in vain.
   if (ds == nullptr || !ds->Active()) dataset::DatabaseError(dataset::msg::DataSetClosed);
+  // A pending edit (notes typed, a cell changed, a row being inserted) is
+  // stored first, so that its refusal comes before anything is typed into
+  // the dialog.
+  if (dataset::IsEditMode(ds->State())) ds->CheckBrowseMode();
   const std::optional<TSiteValues> values = RunDialog(nullptr);
   if (!values) return;
   // The table may have been closed while the dialog was open (Exit from

@@ -30,9 +30,9 @@ class TSiteCommands {
   bool HasCurrentSite() const;
 
   // Add: the dialog with its initial contents; on OK a new record with its
-  // values (any pending edit of the current record is posted first). Fails
-  // with the record set's closed-table error, before the dialog, when the
-  // catalogue is closed.
+  // values. A pending edit of the current record is posted before the
+  // dialog opens. Fails with the record set's closed-table error, before
+  // the dialog, when the catalogue is closed.
   void Add();
   // Edit: the dialog loaded from the current site; on OK the site takes
   // its values (together with a pending edit of its notes).

@@ -121,6 +121,11 @@ TEST_F(NotesPaneTest, AFailingPostKeepsTheProgramRunningWithTheTextInPlace) {
   EXPECT_EQ(quits_, 0);
   EXPECT_EQ(form.DBMemo1()->toPlainText(), "kept");
 
+  // Add stores the pending site first; its refusal comes before the dialog.
+  form.Menus().Add1->trigger();
+  EXPECT_TRUE(siteDialog_.runs.empty());
+  EXPECT_EQ(boxes_.errors.size(), 4u);
+
   // Given a URL, the same way out stores the site with its note.
   Table().FieldByName("siteurl").SetAsString("https://nameless.example/");
   form.Menus().Exit1->trigger();

@@ -8,8 +8,6 @@
 #include <limits>
 
 #include "engine/base/Bytes.h"
-#include "engine/base/Exceptions.h"
-#include "engine/base/Names.h"
 #include "engine/base/TesselError.h"
 #include "engine/cursor/CursorFilter.h"
 #include "engine/cursor/CursorFrame.h"
@@ -31,121 +29,6 @@ void Quietly(F&& f) {
   try {
     f();
   } catch (...) {
-  }
-}
-
-std::string Upper(std::string text) {
-  for (char& c : text)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return text;
-}
-
-int32_t TodayDayNumber() {
-  const platform::LocalDateTime now = platform::Now();
-  return DayNumberOf(now.Year, now.Month, now.Day);
-}
-
-int32_t NowMilliseconds() {
-  const platform::LocalDateTime now = platform::Now();
-  return ((now.Hour * 60 + now.Minute) * 60 + now.Second) * 1000 + now.Millisecond;
-}
-
-[[noreturn]] void ConversionError(const std::string& text, const char* what) {
-  throw dataset::EConvertError("'" + text + "' is not a valid " + what);
-}
-
-// A default, minimum or maximum text as the field's slot bytes (the value
-// area, PhysicalSize bytes, at least 8). Keywords give the current date and
-// time. False when the text is no value of the type (or the type has none).
-bool ValueOfText(const TFieldDesc& f, const std::string& rawText, std::vector<uint8_t>& out, bool raiseOnError) {
-  const std::string text = TrimBlanks(rawText);
-  const std::string upper = Upper(text);
-  out.assign(std::max<size_t>(f.PhysicalSize, 8) + 1, 0);
-  uint8_t* v = out.data();
-  switch (f.Type) {
-    case ftString: {
-      const size_t n = std::min(rawText.size(), f.PhysicalSize > 0 ? size_t{f.PhysicalSize} - 1 : 0);
-      std::memcpy(v, rawText.data(), n);
-      return true;
-    }
-    case ftDate: {
-      int32_t day = 0;
-      if (upper == "DATE") day = TodayDayNumber();
-      else if (!ParseDateText(text, day)) {
-        if (raiseOnError) ConversionError(rawText, "date");
-        return false;
-      }
-      PutI32(v, day);
-      return true;
-    }
-    case ftTime: {
-      int32_t ms = 0;
-      if (upper == "TIME") ms = NowMilliseconds();
-      else if (!ParseTimeText(text, ms)) {
-        if (raiseOnError) ConversionError(rawText, "time");
-        return false;
-      }
-      PutI32(v, ms);
-      return true;
-    }
-    case ftTimeStamp: {
-      double ms = 0;
-      if (upper == "NOW") ms = double(TodayDayNumber()) * kMillisecondsPerDay + NowMilliseconds();
-      else if (upper == "DATE") ms = double(TodayDayNumber()) * kMillisecondsPerDay;
-      else if (upper == "TIME") ms = double(kDayNumber18991230) * kMillisecondsPerDay + NowMilliseconds();
-      else if (!ParseDateTimeText(text, ms)) {
-        if (raiseOnError) ConversionError(rawText, "date and time");
-        return false;
-      }
-      PutF64(v, ms);
-      return true;
-    }
-    case ftBoolean:
-      if (upper == "TRUE") PutU16(v, 1);
-      else if (upper == "FALSE") PutU16(v, 0);
-      else {
-        if (raiseOnError) ConversionError(rawText, "boolean value");
-        return false;
-      }
-      return true;
-    case ftSmallInt:
-    case ftInteger:
-    case ftWord: {
-      int64_t n = 0;
-      const bool ok = ParseIntegerText(text, n) &&
-                      (f.Type == ftSmallInt ? n >= -32768 && n <= 32767
-                       : f.Type == ftWord   ? n >= 0 && n <= 65535
-                                            : n >= std::numeric_limits<int32_t>::min() &&
-                                                  n <= std::numeric_limits<int32_t>::max());
-      if (!ok) {
-        if (raiseOnError) ConversionError(rawText, "integer value");
-        return false;
-      }
-      if (f.Type == ftSmallInt) PutI16(v, static_cast<int16_t>(n));
-      else if (f.Type == ftWord) PutU16(v, static_cast<uint16_t>(n));
-      else PutI32(v, static_cast<int32_t>(n));
-      return true;
-    }
-    case ftFloat: {
-      double d = 0;
-      if (!ParseFloatText(text, d)) {
-        if (raiseOnError) ConversionError(rawText, "floating point value");
-        return false;
-      }
-      PutF64(v, d);
-      return true;
-    }
-    case ftBCD: {
-      int64_t scaled = 0;
-      if (!ParseScaledText(text, f.DeclaredDecimals, scaled)) {
-        if (raiseOnError) ConversionError(rawText, "BCD value");
-        return false;
-      }
-      PutI64(v, scaled);
-      return true;
-    }
-    default:
-      return false;
   }
 }
 
@@ -205,7 +88,7 @@ void TDataCursor::InitRecord(uint8_t* buffer) {
   for (size_t i = 0; i < fields_.size(); ++i) {
     const TFieldDesc& f = fields_[i];
     if (f.Default.empty() || f.IsAutoInc() || f.Type == ftBlob) continue;
-    if (!ValueOfText(f, f.Default, value, true)) continue;
+    if (!EncodeValueTextOrRaise(f, f.Default, platform::Now, value)) continue;
     PutFieldValue(static_cast<int>(i + 1), buffer, value.data());
   }
 }
@@ -227,10 +110,10 @@ void TDataCursor::CheckConstraints(const uint8_t* image) {
     } else {
       std::memcpy(stored.data(), image + f.RecordOffset + 1, f.PhysicalSize);
     }
-    if (!f.Minimum.empty() && ValueOfText(f, f.Minimum, limit, false) &&
+    if (!f.Minimum.empty() && EncodeValueText(f, f.Minimum, platform::Now, limit) &&
         CompareWithLimit(f, stored.data(), limit.data(), table_->Locale()) < 0)
       Raise(ec::BelowMinimum, f.Name);
-    if (!f.Maximum.empty() && ValueOfText(f, f.Maximum, limit, false) &&
+    if (!f.Maximum.empty() && EncodeValueText(f, f.Maximum, platform::Now, limit) &&
         CompareWithLimit(f, stored.data(), limit.data(), table_->Locale()) > 0)
       Raise(ec::AboveMaximum, f.Name);
   }

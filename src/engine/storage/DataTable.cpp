@@ -268,8 +268,7 @@ void TDataTable::CheckStructure(TTableStructure& s, bool allowNoPrimary, const s
     numberUsed[f.FieldNumber] = true;
     if (!KeepsDeclaredSize(f.Type)) f.DeclaredSize = 0;
     if (f.Type != ftBCD) f.DeclaredDecimals = 0;
-    if (!IsValidValueText(f.Type, f.Default) || !IsValidValueText(f.Type, f.Minimum) ||
-        !IsValidValueText(f.Type, f.Maximum))
+    if (!IsValidValueText(f, f.Default) || !IsValidValueText(f, f.Minimum) || !IsValidValueText(f, f.Maximum))
       RaiseEngineError(ec::InvalidValidity, tableName, f.Name);
     f.PhysicalSize = PhysicalSize(f.Type, f.DeclaredSize);
     f.PhysicalDecimals = f.DeclaredDecimals;

@@ -1,12 +1,15 @@
 #include "engine/storage/ValueText.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <string>
 
+#include "engine/base/Bytes.h"
+#include "engine/base/Exceptions.h"
 #include "engine/base/Names.h"
-#include "engine/storage/Formats.h"
 
 namespace tessel {
 
@@ -172,36 +175,128 @@ bool ParseScaledText(std::string_view text, int decimals, int64_t& scaled) {
   return true;
 }
 
-bool IsValidValueText(uint8_t type, std::string_view text) {
-  if (text.empty()) return true;
-  int32_t i32 = 0;
-  int64_t i64 = 0;
-  double d = 0;
+bool HasValueText(uint8_t type) {
   switch (type) {
+    case ftString:
     case ftDate:
-      return SameKeyword(text, "DATE") || ParseDateText(text, i32);
     case ftTime:
-      return SameKeyword(text, "TIME") || ParseTimeText(text, i32);
     case ftTimeStamp:
-      return SameKeyword(text, "NOW") || SameKeyword(text, "DATE") || SameKeyword(text, "TIME") ||
-             ParseDateTimeText(text, d);
     case ftBoolean:
-      return SameKeyword(text, "TRUE") || SameKeyword(text, "FALSE");
     case ftSmallInt:
-      return ParseIntegerText(text, i64) && i64 >= -32768 && i64 <= 32767;
-    case ftWord:
-      return ParseIntegerText(text, i64) && i64 >= 0 && i64 <= 65535;
     case ftInteger:
-      return ParseIntegerText(text, i64) && i64 >= std::numeric_limits<int32_t>::min() &&
-             i64 <= std::numeric_limits<int32_t>::max();
+    case ftWord:
     case ftFloat:
-      return ParseFloatText(text, d);
     case ftBCD:
-      return ParseCurrencyText(text, i64);
-    default:
-      // Strings, bytes and the types without a text form take any text.
       return true;
+    default:
+      return false;
   }
+}
+
+bool EncodeValueText(const TFieldDesc& field, std::string_view text, TClock clock, std::vector<uint8_t>& value) {
+  value.assign(std::max<size_t>(field.PhysicalSize, 8) + 1, 0);
+  uint8_t* v = value.data();
+  auto dayOf = [](const platform::LocalDateTime& t) { return DayNumberOf(t.Year, t.Month, t.Day); };
+  auto msOf = [](const platform::LocalDateTime& t) {
+    return ((t.Hour * 60 + t.Minute) * 60 + t.Second) * 1000 + t.Millisecond;
+  };
+  switch (field.Type) {
+    case ftString: {
+      const size_t n = std::min(text.size(), field.PhysicalSize > 0 ? size_t{field.PhysicalSize} - 1 : 0);
+      std::memcpy(v, text.data(), n);
+      return true;
+    }
+    case ftDate: {
+      int32_t day = 0;
+      if (SameKeyword(text, "DATE")) day = dayOf(clock());
+      else if (!ParseDateText(text, day)) return false;
+      PutI32(v, day);
+      return true;
+    }
+    case ftTime: {
+      int32_t ms = 0;
+      if (SameKeyword(text, "TIME")) ms = msOf(clock());
+      else if (!ParseTimeText(text, ms)) return false;
+      PutI32(v, ms);
+      return true;
+    }
+    case ftTimeStamp: {
+      double ms = 0;
+      const double perDay = static_cast<double>(kMillisecondsPerDay);
+      if (SameKeyword(text, "NOW")) {
+        const platform::LocalDateTime now = clock();
+        ms = static_cast<double>(dayOf(now)) * perDay + msOf(now);
+      } else if (SameKeyword(text, "DATE")) {
+        ms = static_cast<double>(dayOf(clock())) * perDay;
+      } else if (SameKeyword(text, "TIME")) {
+        ms = static_cast<double>(kDayNumber18991230) * perDay + msOf(clock());
+      } else if (!ParseDateTimeText(text, ms)) {
+        return false;
+      }
+      PutF64(v, ms);
+      return true;
+    }
+    case ftBoolean:
+      if (SameKeyword(text, "TRUE")) PutU16(v, 1);
+      else if (SameKeyword(text, "FALSE")) PutU16(v, 0);
+      else return false;
+      return true;
+    case ftSmallInt:
+    case ftInteger:
+    case ftWord: {
+      int64_t n = 0;
+      if (!ParseIntegerText(text, n)) return false;
+      const bool inRange = field.Type == ftSmallInt ? n >= -32768 && n <= 32767
+                           : field.Type == ftWord   ? n >= 0 && n <= 65535
+                                                    : n >= std::numeric_limits<int32_t>::min() &&
+                                                          n <= std::numeric_limits<int32_t>::max();
+      if (!inRange) return false;
+      if (field.Type == ftSmallInt) PutI16(v, static_cast<int16_t>(n));
+      else if (field.Type == ftWord) PutU16(v, static_cast<uint16_t>(n));
+      else PutI32(v, static_cast<int32_t>(n));
+      return true;
+    }
+    case ftFloat: {
+      double d = 0;
+      if (!ParseFloatText(text, d)) return false;
+      PutF64(v, d);
+      return true;
+    }
+    case ftBCD: {
+      int64_t scaled = 0;
+      if (!ParseScaledText(text, field.DeclaredDecimals, scaled)) return false;
+      PutI64(v, scaled);
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+bool EncodeValueTextOrRaise(const TFieldDesc& field, std::string_view text, TClock clock,
+                            std::vector<uint8_t>& value) {
+  if (EncodeValueText(field, text, clock, value)) return true;
+  const char* kind = nullptr;
+  switch (field.Type) {
+    case ftDate: kind = "date"; break;
+    case ftTime: kind = "time"; break;
+    case ftTimeStamp: kind = "date and time"; break;
+    case ftBoolean: kind = "boolean value"; break;
+    case ftSmallInt:
+    case ftInteger:
+    case ftWord: kind = "integer value"; break;
+    case ftFloat: kind = "floating point value"; break;
+    case ftBCD: kind = "BCD value"; break;
+    default: return false;
+  }
+  throw dataset::EConvertError("'" + std::string(text) + "' is not a valid " + kind);
+}
+
+bool IsValidValueText(const TFieldDesc& field, std::string_view text) {
+  if (text.empty() || !HasValueText(field.Type)) return true;
+  std::vector<uint8_t> value;
+  // Any moment will do: a keyword is valid whatever the clock says.
+  return EncodeValueText(field, text, [] { return platform::LocalDateTime{2000, 1, 1, 0, 0, 0, 0}; }, value);
 }
 
 }  // namespace tessel

@@ -322,6 +322,37 @@ TEST_F(Writes, BadBooleanDefaultIsAConversionError) {
   }
 }
 
+// A BCD field's default and limits are converted at the field's decimals,
+// as the table's structure check accepted them.
+TEST_F(Writes, BcdDefaultAndLimitsAtTheFieldsDecimals) {
+  TTableStructure s;
+  s.Fields = {Field(1, "whole", ftBCD), Field(2, "cents", ftBCD)};
+  s.Fields[0].Default = "5000000000000000";
+  s.Fields[0].Maximum = "5000000000000000";
+  s.Fields[1].DeclaredDecimals = 2;
+  s.Fields[1].Default = "-12.345";
+  s.Fields[1].Minimum = "-12.35";
+  env.Create("amounts", s);
+  auto c = env.Open("amounts");
+  std::vector<uint8_t> image(c->RecordSize());
+  c->InitRecord(image.data());
+  uint8_t value[8] = {};
+  ASSERT_FALSE(c->GetFieldValue(1, image.data(), value));
+  EXPECT_EQ(GetI64(value), 5000000000000000);
+  ASSERT_FALSE(c->GetFieldValue(2, image.data(), value));
+  EXPECT_EQ(GetI64(value), -1235);  // half away from zero
+  c->CheckConstraints(image.data());
+
+  PutI64(value, 5000000000000001);
+  c->PutFieldValue(1, image.data(), value);
+  EXPECT_EQ(ErrorOf([&] { c->CheckConstraints(image.data()); }).Code, ec::AboveMaximum);
+  PutI64(value, 5000000000000000);
+  c->PutFieldValue(1, image.data(), value);
+  PutI64(value, -1236);
+  c->PutFieldValue(2, image.data(), value);
+  EXPECT_EQ(ErrorOf([&] { c->CheckConstraints(image.data()); }).Code, ec::BelowMinimum);
+}
+
 // ---------------------------------------------------------------------------
 // BLOBs
 

@@ -139,6 +139,25 @@ TEST(TableCreateTest, DefaultMinimumAndMaximumTexts) {
   EXPECT_EQ(e.Message, "Invalid default, min or max validity check, or expression specified for 'amount' in table 't'");
 }
 
+// A BCD text is a valid default, minimum or maximum when it is a value of
+// the field as stored, scaled by the field's own decimals.
+TEST(TableCreateTest, BcdTextsAreCheckedAtTheFieldsDecimals) {
+  auto check = [](uint8_t decimals, const std::string& text) {
+    TTableStructure s;
+    s.Fields = {Field(1, "amount", ftBCD)};
+    s.Fields[0].DeclaredDecimals = decimals;
+    s.Fields[0].Minimum = text;
+    return CheckError(s).Code;
+  };
+  // 100 at 18 decimals is beyond 64 bits: no record could take it.
+  EXPECT_EQ(check(18, "100"), ec::InvalidValidity);
+  EXPECT_EQ(check(18, "9.223372036854775807"), 0);
+  // 5e15 whole units fit a field without decimals, not a currency value.
+  EXPECT_EQ(check(0, "5000000000000000"), 0);
+  EXPECT_EQ(check(0, "9223372036854775808"), ec::InvalidValidity);
+  EXPECT_EQ(check(2, "12.345"), 0);
+}
+
 TEST(TableCreateTest, ValueTextParsers) {
   int32_t day = 0;
   ASSERT_TRUE(ParseDateText("1899-12-30", day));

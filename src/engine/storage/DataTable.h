@@ -148,6 +148,19 @@ class TDataTable {
   // re-reads what another user changed and drops the caches it invalidates.
   // Answers whether anything changed.
   bool DetectChanges();
+  // Whether another user wrote to the table since this table last took in
+  // changes: the change counters at the start of the files (index file,
+  // data file, BLOB file when open, stopping at the first that differs)
+  // against the headers in memory. It takes no lock and neither re-reads
+  // nor drops anything, so a program may ask as often as it likes; a
+  // counter read while a writer is at work may answer true early, never
+  // falsely false once the writer is done. An exclusive table and a table
+  // whose files are closed answer false.
+  bool ChangedElsewhere();
+  // How many times DetectChanges took in another user's changes since this
+  // table object was made; a viewer that remembers it learns of changes
+  // that one of its own reads took in before it asked ChangedElsewhere.
+  uint64_t ChangesTakenIn() const { return changesTakenIn_; }
 
   // Writes back records, data header (when modified or forceData), field
   // descriptors, index pages, index header (when modified or forceIndex),
@@ -211,6 +224,7 @@ class TDataTable {
   int64_t blobReaderByte_ = 0;   // 0 when none
   std::vector<uint64_t> recordLockBits_;  // bit r: record r locked by this table
   int recordLockCount_ = 0;
+  uint64_t changesTakenIn_ = 0;
 };
 
 }  // namespace tessel

@@ -315,7 +315,15 @@ bool TDataTable::DetectChanges() {
     blob_.DropBlocks();
     changed = true;
   }
+  if (changed) ++changesTakenIn_;
   return changed;
+}
+
+bool TDataTable::ChangedElsewhere() {
+  if (IsExclusive() || !data_.IsOpen() || !index_.IsOpen()) return false;
+  if (index_.ReadChangeCounter() != index_.Header.ChangeCounter) return true;
+  if (data_.ReadChangeCounter() != data_.Header.ChangeCounter) return true;
+  return blob_.IsOpen() && blob_.ReadChangeCounter() != blob_.Header.ChangeCounter;
 }
 
 }  // namespace tessel

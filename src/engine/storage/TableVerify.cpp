@@ -104,28 +104,64 @@ struct TIndexState {
   bool FreeChainCut = false;  // fixed by cutting the free chain
 };
 
+// Tells the caller how far the run has come, in thousandths. Each pass
+// covers its own span of the thousand; within a pass the record scan
+// takes up to the half and the indexes the rest, an equal share each.
+class TProgressMeter {
+ public:
+  explicit TProgressMeter(const TVerifyProgress& report) : report_(report) {}
+  // The pass about to run covers [from, to].
+  void Span(int from, int to) {
+    from_ = from;
+    to_ = to;
+  }
+  // A fraction (0 to 1) of the current pass is done.
+  void At(double fraction) {
+    if (!report_) return;
+    fraction = std::clamp(fraction, 0.0, 1.0);
+    const int value = from_ + static_cast<int>(static_cast<double>(to_ - from_) * fraction);
+    if (value <= last_) return;
+    last_ = value;
+    report_(value);
+  }
+
+ private:
+  const TVerifyProgress& report_;
+  int from_ = 0;
+  int to_ = 1000;
+  int last_ = -1;
+};
+
+constexpr double kScanStart = 0.05;
+constexpr double kIndexesStart = 0.5;
+
 // One pass over the table: check-only, or fixing as it goes.
 class TVerifier {
  public:
   TVerifier(TDataTable& table, bool fix, bool afterRepair, const TVerifyCallback& onFinding,
-            TVerifySummary& summary)
+            TVerifySummary& summary, TProgressMeter& progress)
       : table_(table),
         data_(table.Data()),
         index_(table.Index()),
         fix_(fix),
         afterRepair_(afterRepair),
         onFinding_(onFinding),
-        summary_(summary) {}
+        summary_(summary),
+        progress_(progress) {}
 
   void Run() {
+    progress_.At(0);
     Phase(TVerifyArea::Files, [this] { CheckFiles(); });
     Phase(TVerifyArea::Files, [this] { CheckDefinitions(); });
     Phase(TVerifyArea::FreeSlots, [this] { CheckFreeSlots(); });
+    progress_.At(kScanStart);
     Phase(TVerifyArea::Records, [this] { ScanRecords(); });
     if (scanComplete_ && chainWalked_) Phase(TVerifyArea::FreeSlots, [this] { CheckUnchainedSlots(); });
     if (blobsUsable_) Phase(TVerifyArea::FreeBlocks, [this] { CheckFreeBlocks(); });
     if (scanComplete_) Phase(TVerifyArea::Records, [this] { CheckActiveCount(); });
+    progress_.At(kIndexesStart);
     Phase(TVerifyArea::IndexTree, [this] { CheckIndexes(); });
+    progress_.At(1);
   }
 
  private:
@@ -359,6 +395,7 @@ class TVerifier {
     TIssuedAbove blobIds(data_.Header.LastBlobId);
     deletedSlots_.clear();
     for (int32_t r = 1; r <= count; ++r) {
+      progress_.At(kScanStart + (kIndexesStart - kScanStart) * r / count);
       THeldRecord record(data_, r);
       uint8_t* image = record->Data();
       recordIds.See(GetI32(image + kSlotRecordIdOffset), r);
@@ -491,7 +528,11 @@ class TVerifier {
 
   void CheckIndexes() {
     std::vector<TIndexState> states;
+    const double share = soundSlots_.empty() ? 0 : (1 - kIndexesStart) / static_cast<double>(soundSlots_.size());
     for (int slot : soundSlots_) {
+      indexStart_ = kIndexesStart + share * static_cast<double>(states.size());
+      indexShare_ = share;
+      progress_.At(indexStart_);
       TIndexState state;
       state.Slot = slot;
       state.Label = IndexLabel(slot);
@@ -632,6 +673,7 @@ class TVerifier {
       find(entries[at].Record, "entry for " + Rec(entries[at].Record) + ", which is no record slot");
     }
     for (int32_t r = 1; r <= count; ++r) {
+      progress_.At(indexStart_ + indexShare_ * r / count);
       size_t end = at;
       while (end < entries.size() && entries[end].Record == r) ++end;
       const size_t n = end - at;
@@ -724,6 +766,9 @@ class TVerifier {
   const bool afterRepair_;
   const TVerifyCallback& onFinding_;
   TVerifySummary& summary_;
+  TProgressMeter& progress_;
+  double indexStart_ = kIndexesStart;  // the current index's share of the pass
+  double indexShare_ = 0;
 
   bool blobsUsable_ = false;
   bool scanComplete_ = false;
@@ -787,12 +832,16 @@ TVerifySummary VerifyTable(TDataTable& table, const TVerifyOptions& options,
   // it. (A shared table is written back after every change.)
   if (table.IsExclusive() && !table.IsReadOnly()) table.FlushTable(false, false, false);
 
-  TVerifier(table, options.Repair, false, onFinding, summary).Run();
+  // A repair's first pass does the work; the check after it reads.
+  TProgressMeter progress(options.Progress);
+  progress.Span(0, options.Repair ? 600 : 1000);
+  TVerifier(table, options.Repair, false, onFinding, summary, progress).Run();
   if (options.Repair) {
     table.FlushTable(true, false, false);
     // The second pass reads everything back from the files.
     table.DropCaches(true, true);
-    TVerifier(table, false, true, onFinding, summary).Run();
+    progress.Span(600, 1000);
+    TVerifier(table, false, true, onFinding, summary, progress).Run();
   }
   return summary;
 }

@@ -54,9 +54,15 @@ enum class TVerifyArea : uint8_t {
 constexpr int kVerifyAreaCount = 8;
 const char* VerifyAreaName(TVerifyArea area);
 
+// How far a check has come, in thousandths of the whole run (a repair's
+// two passes included): rising, never repeated, 1000 at the end.
+using TVerifyProgress = std::function<void(int permille)>;
+
 struct TVerifyOptions {
   // Fix what can be fixed; needs the table open exclusively.
   bool Repair = false;
+  // Told how far the check has come, as it goes (none: not told).
+  TVerifyProgress Progress;
 };
 
 struct TVerifyFinding {

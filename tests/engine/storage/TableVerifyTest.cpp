@@ -183,7 +183,8 @@ class TableVerifyTest : public ::testing::Test {
     return t;
   }
 
-  Outcome Verify(bool repair, bool exclusive = false) {
+  // progress, when given, receives every progress report of the run.
+  Outcome Verify(bool repair, bool exclusive = false, std::vector<int>* progress = nullptr) {
     forStructureCheck_ = true;
     std::unique_ptr<TDataTable> t = Open(repair || exclusive);
     forStructureCheck_ = false;
@@ -191,6 +192,7 @@ class TableVerifyTest : public ::testing::Test {
     try {
       TVerifyOptions options;
       options.Repair = repair;
+      if (progress != nullptr) options.Progress = [progress](int permille) { progress->push_back(permille); };
       outcome.Summary =
           VerifyTable(*t, options, [&](const TVerifyFinding& f) { outcome.Findings.push_back(f); });
       EXPECT_FALSE(t->HoldsReadLock());
@@ -788,6 +790,38 @@ TEST_F(TableVerifyTest, RandomCorruptionNeverCrashesOrHangs) {
   }
   EXPECT_GT(damaged, kSeeds / 2);
   EXPECT_LT(refused, kSeeds / 4);
+}
+
+// Progress rises from 0 to 1000 in small steps, through the record scan
+// and each index; a repair's two passes share the range.
+TEST_F(TableVerifyTest, ProgressRisesInSmallStepsToTheEndOfTheWholeRun) {
+  Build(400);
+  auto checkSteps = [](const std::vector<int>& steps) {
+    ASSERT_FALSE(steps.empty());
+    EXPECT_EQ(steps.front(), 0);
+    EXPECT_EQ(steps.back(), 1000);
+    for (size_t i = 1; i < steps.size(); ++i) {
+      EXPECT_GT(steps[i], steps[i - 1]);
+      EXPECT_LE(steps[i] - steps[i - 1], 60) << "at " << steps[i - 1];
+    }
+  };
+  std::vector<int> check;
+  EXPECT_TRUE(Verify(false, false, &check).Summary.Sound());
+  checkSteps(check);
+  // Tens of reports, not one per record.
+  EXPECT_GT(check.size(), 100u);
+  EXPECT_LE(check.size(), 1001u);
+
+  PatchFileBytes(IndexName(), 3974, I32Bytes(7));  // a wrong active record count
+  std::vector<int> repair;
+  const Outcome repaired = Verify(true, false, &repair);
+  EXPECT_TRUE(repaired.Summary.Sound()) << repaired.All();
+  checkSteps(repair);
+  // The first pass ends at 600, the check after the repair takes the rest.
+  EXPECT_NE(std::find(repair.begin(), repair.end(), 600), repair.end());
+
+  // Without a listener the run is the same.
+  EXPECT_TRUE(Verify(false).Summary.Sound());
 }
 
 }  // namespace

@@ -186,6 +186,7 @@ void TTesselSession::Deactivate() {
 }
 
 void TTesselSession::ApplySettings() {
+  handle_->SetFileSystem(fileSystem_);
   handle_->SetPrivateDir(privateDir_);
   handle_->StrictChangeDetection = strictChangeDetection_;
   handle_->ForceBufferFlush = forceBufferFlush_;
@@ -196,6 +197,11 @@ void TTesselSession::ApplySettings() {
 void TTesselSession::SetForceBufferFlush(bool value) {
   forceBufferFlush_ = value;
   if (handle_ != nullptr) handle_->ForceBufferFlush = value;
+}
+
+void TTesselSession::SetFileSystem(std::shared_ptr<TFileSystem> files) {
+  fileSystem_ = std::move(files);
+  if (handle_ != nullptr) handle_->SetFileSystem(fileSystem_);
 }
 
 void TTesselSession::SetLockRetryCount(uint8_t value) {

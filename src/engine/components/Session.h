@@ -126,6 +126,12 @@ class TTesselSession : public TTesselComponent {
   void SetSessionName(const std::string& value);
   bool StrictChangeDetection() const { return strictChangeDetection_; }
   void SetStrictChangeDetection(bool value);
+  // The file system the session's disk tables live on: null (the default)
+  // for the operating system's. Like ForceBufferFlush it reaches the tables
+  // opened afterwards. Not a stored property: tests and the fault trials
+  // hand a session a file system that fails where they choose.
+  const std::shared_ptr<TFileSystem>& FileSystem() const { return fileSystem_; }
+  void SetFileSystem(std::shared_ptr<TFileSystem> files);
   TPasswordEvent OnPassword;
   TNotifyEvent OnStartup;
 
@@ -203,6 +209,7 @@ class TTesselSession : public TTesselComponent {
   std::string privateDir_;
   std::string sessionName_;
   bool strictChangeDetection_ = false;
+  std::shared_ptr<TFileSystem> fileSystem_;
   bool streamedActive_ = false;
   int sessionNumber_ = -1;
   int lockCount_ = 0;

@@ -1,6 +1,5 @@
 #include "engine/storage/DataDirectory.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,13 +24,11 @@ std::string WithTrailingSlash(std::string path) {
 }
 
 // The canonical absolute form of a directory path (the platform's network
-// form); a path the system cannot resolve stays as it is.
-std::string NetworkForm(const std::string& path) {
-  char* resolved = realpath(path.c_str(), nullptr);
-  if (resolved == nullptr) return path;
-  std::string result(resolved);
-  free(resolved);
-  return WithTrailingSlash(result);
+// form); a path the file system cannot resolve stays as it is.
+std::string NetworkForm(TFileSystem& files, const std::string& path) {
+  std::string resolved;
+  if (files.CanonicalPath(path, resolved) != 0) return path;
+  return WithTrailingSlash(resolved);
 }
 
 std::string CurrentDirectory() {
@@ -58,7 +55,17 @@ std::mutex& ProcessSessionMutex() {
 // ---------------------------------------------------------------------------
 // TDataSession
 
-TDataSession::TDataSession() : workingDir_(CurrentDirectory()) {}
+TDataSession::TDataSession() : files_(OperatingSystemFiles()), workingDir_(CurrentDirectory()) {}
+
+void TDataSession::SetFileSystem(std::shared_ptr<TFileSystem> files) {
+  std::lock_guard lock(mutex_);
+  files_ = files != nullptr ? std::move(files) : OperatingSystemFiles();
+}
+
+std::shared_ptr<TFileSystem> TDataSession::FileSystem() const {
+  std::lock_guard lock(mutex_);
+  return files_;
+}
 
 TDataSession::~TDataSession() = default;
 
@@ -80,8 +87,7 @@ void TDataSession::SetPrivateDir(const std::string& dir) {
     return;
   }
   const std::string path = WithTrailingSlash(trimmed);
-  struct stat info {};
-  if (stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) RaiseEngineError(ec::InvalidPath, path);
+  if (!FileSystem()->IsDirectory(path)) RaiseEngineError(ec::InvalidPath, path);
   std::lock_guard lock(mutex_);
   privateDir_ = path;
 }
@@ -118,8 +124,9 @@ std::vector<std::string> TDataSession::Passwords() const {
 std::string TDataSession::ResolveDirectory(const std::string& path) const {
   // A path of blanks counts as empty: it must not become the root directory.
   const std::string trimmed = TrimBlanks(path);
-  if (trimmed.empty()) return NetworkForm(workingDir_);
-  return TrimBlanks(NetworkForm(WithTrailingSlash(trimmed)));
+  const std::shared_ptr<TFileSystem> files = FileSystem();
+  if (trimmed.empty()) return NetworkForm(*files, workingDir_);
+  return TrimBlanks(NetworkForm(*files, WithTrailingSlash(trimmed)));
 }
 
 TDataDirectory& TDataSession::OpenDirectory(const std::string& alias, const std::string& path) {
@@ -238,7 +245,7 @@ TDataTable& TDataDirectory::AcquireTable(const std::string& tableName, const TTa
     table.OpenFiles();
     return table;
   }
-  auto table = std::make_unique<TDataTable>(TableDirectory(options.InMemory), tableName);
+  auto table = std::make_unique<TDataTable>(TableDirectory(options.InMemory), tableName, session_.FileSystem());
   table->Settings.Exclusive = options.Exclusive;
   table->Settings.ReadOnly = options.ReadOnly;
   table->Settings.InMemory = options.InMemory;
@@ -284,7 +291,7 @@ int TDataDirectory::TableCount() const {
 void TDataDirectory::DeleteTable(const std::string& tableName, bool inMemory) {
   std::lock_guard lock(mutex_);
   if (Find(KeyOf(tableName), inMemory) != tables_.end()) RaiseEngineError(ec::AccessDenied, tableName);
-  TDataTable table(TableDirectory(inMemory), tableName);
+  TDataTable table(TableDirectory(inMemory), tableName, session_.FileSystem());
   table.Settings.InMemory = inMemory;
   table.DeleteFiles();
 }
@@ -295,7 +302,7 @@ void TDataDirectory::RenameTable(const std::string& tableName, const std::string
   // The files of an open table must not be replaced under it either (the
   // file layer refuses to rename onto an existing file as well).
   if (Find(KeyOf(newName), inMemory) != tables_.end()) RaiseEngineError(ec::AccessDenied, newName);
-  TDataTable table(TableDirectory(inMemory), tableName);
+  TDataTable table(TableDirectory(inMemory), tableName, session_.FileSystem());
   table.Settings.InMemory = inMemory;
   table.RenameFiles(newName);
 }

@@ -1,9 +1,9 @@
 // The engine's session object and its directory objects.
 //
 // TDataSession holds what the session component passes down: the working and
-// private directories, the settings the file layer, the locks and the cursors
-// obey, the list of passwords that open encrypted tables, and the directory
-// objects of the session.
+// private directories, the file system its disk tables live on, the settings
+// the file layer, the locks and the cursors obey, the list of passwords that
+// open encrypted tables, and the directory objects of the session.
 //
 // TDataDirectory stands for one directory path of one session. It keeps one
 // TDataTable per table name and in-memory flag, shared by every cursor that
@@ -41,6 +41,12 @@ class TDataSession {
   // not an existing directory raises "Invalid path or file name for table '%s'".
   void SetPrivateDir(const std::string& dir);
 
+  // The file system of the session's disk tables: the operating system's
+  // until another is set (null sets it back). Like ForceBufferFlush it
+  // reaches the tables opened afterwards; directory paths are resolved on it.
+  void SetFileSystem(std::shared_ptr<TFileSystem> files);
+  std::shared_ptr<TFileSystem> FileSystem() const;
+
   bool StrictChangeDetection = false;
   bool ForceBufferFlush = false;
   uint8_t LockRetryCount = 15;
@@ -73,6 +79,7 @@ class TDataSession {
 
  private:
   mutable std::mutex mutex_;
+  std::shared_ptr<TFileSystem> files_;
   std::string workingDir_;
   std::string privateDir_;
   std::vector<std::string> passwords_;

@@ -32,9 +32,10 @@ void Quietly(F&& f) {
 
 }  // namespace
 
-TDataTable::TDataTable(std::string directory, std::string tableName)
+TDataTable::TDataTable(std::string directory, std::string tableName, std::shared_ptr<TFileSystem> files)
     : directory_(std::move(directory)),
       tableName_(std::move(tableName)),
+      files_(files != nullptr ? std::move(files) : OperatingSystemFiles()),
       data_(*this),
       index_(*this),
       blob_(*this),
@@ -69,6 +70,7 @@ std::string TDataTable::IndexFileName() const { return FormFileName(directory_, 
 std::string TDataTable::BlobFileName() const { return FormFileName(directory_, tableName_, ".BLB"); }
 
 void TDataTable::ApplySettings(TFileHandler& file, const std::string& name) {
+  file.SetFileSystem(*files_);
   file.SetFileName(name);
   file.SetErrorName(tableName_);
   file.InMemory = Settings.InMemory;
@@ -480,8 +482,9 @@ std::string TDataTable::Description() const {
   return IsEncrypted() ? ScrambledText(data_.Header.Description) : data_.Header.Description;
 }
 
-std::string TDataTable::ReadPasswordFromFile(const std::string& dataFileName) {
+std::string TDataTable::ReadPasswordFromFile(const std::string& dataFileName, TFileSystem* files) {
   TFileHandler file;
+  if (files != nullptr) file.SetFileSystem(*files);
   file.SetFileName(dataFileName);
   file.ReadOnly = true;
   file.Exclusive = false;

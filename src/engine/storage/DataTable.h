@@ -36,8 +36,10 @@ struct TOpenSettings {
 class TDataTable {
  public:
   // directory is kept with a trailing '/' (empty for an in-memory table);
-  // tableName is the name as given (it is the name messages carry).
-  TDataTable(std::string directory, std::string tableName);
+  // tableName is the name as given (it is the name messages carry). The
+  // files of a disk table are those of files (the operating system's when
+  // null); an in-memory table's live in the process's in-memory store.
+  TDataTable(std::string directory, std::string tableName, std::shared_ptr<TFileSystem> files = nullptr);
   ~TDataTable();
   TDataTable(const TDataTable&) = delete;
   TDataTable& operator=(const TDataTable&) = delete;
@@ -52,6 +54,7 @@ class TDataTable {
 
   const std::string& TableName() const { return tableName_; }
   const std::string& Directory() const { return directory_; }
+  TFileSystem& FileSystem() const { return *files_; }
 
   TOpenSettings Settings;
   bool IsExclusive() const { return Settings.Exclusive; }
@@ -176,8 +179,9 @@ class TDataTable {
   bool IsEncrypted() const { return data_.Header.Encrypted != 0; }
   // The description in clear text.
   std::string Description() const;
-  // Reads the password straight from a data file that is not open.
-  static std::string ReadPasswordFromFile(const std::string& dataFileName);
+  // Reads the password straight from a data file that is not open (on files,
+  // the operating system's when null).
+  static std::string ReadPasswordFromFile(const std::string& dataFileName, TFileSystem* files = nullptr);
 
   const TTableLocale& Locale() const { return *locale_; }
   const std::array<uint8_t, 256>& CharacterOrder() const { return charOrder_; }
@@ -206,6 +210,7 @@ class TDataTable {
 
   std::string directory_;
   std::string tableName_;
+  std::shared_ptr<TFileSystem> files_;
   TDataFile data_;
   TIndexFile index_;
   TBlobFile blob_;

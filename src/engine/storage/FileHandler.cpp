@@ -1,13 +1,10 @@
 #include "engine/storage/FileHandler.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <limits>
 #include <vector>
 
 #include "engine/base/TesselError.h"
-#include "engine/storage/MemoryFile.h"
 #include "platform/core/PosixFile.h"
 
 namespace tessel {
@@ -48,7 +45,7 @@ uint16_t MapOsError(int err) {
   }
 }
 
-TFileHandler::TFileHandler() = default;
+TFileHandler::TFileHandler() : files_(OperatingSystemFiles().get()) {}
 
 TFileHandler::~TFileHandler() {
   try {
@@ -59,6 +56,8 @@ TFileHandler::~TFileHandler() {
 }
 
 void TFileHandler::SetFileName(std::string name) { fileName_ = std::move(name); }
+
+TFileSystem& TFileHandler::Files() const { return InMemory ? *ProcessMemoryFiles() : *files_; }
 
 void TFileHandler::RaiseOsError(int err) const {
   RaiseEngineError(MapOsError(err), ErrorName(), {}, {}, {}, err);
@@ -75,25 +74,16 @@ void TFileHandler::Open() {
   openedReadOnly_ = false;
   position_ = 0;
 
-  if (InMemory) {
-    uint16_t code =
-        TMemoryFileList::Instance().Open(fileName_, Exclusive, Temporary, memFile_, memHandle_);
-    if (code != ec::OK) RaiseCode(code);
-    open_ = true;
-    return;
-  }
-
+  TFileSystem& files = Files();
   std::string path;
-  if (int err = platform::ResolveFileName(fileName_, path)) RaiseOsError(err);
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) RaiseOsError(errno);
-  const bool writable = platform::IsWritable(path);
+  if (int err = ResolveFileName(files, fileName_, path)) RaiseOsError(err);
+  const bool writable = files.IsWritable(path);
   if (!writable) {
     ReadOnly = true;
     openedReadOnly_ = true;
   }
 
-  platform::FileOpenOptions options;
+  TFileOpenOptions options;
   // An exclusive open needs write access for its share lock, so a read-only
   // table opened exclusively still gets a read-write handle when the file
   // allows it; Write refuses on a read-only handler all the same.
@@ -102,8 +92,8 @@ void TFileHandler::Open() {
   options.WriteThrough = WriteThrough;
   options.Sequential = Sequential;
   options.DeleteOnClose = Temporary;
-  auto file = std::make_unique<platform::PosixFile>();
-  if (int err = file->Open(path, options)) RaiseOsError(err);
+  std::unique_ptr<TFile> file;
+  if (int err = files.OpenFile(path, options, file)) RaiseOsError(err);
   file_ = std::move(file);
   open_ = true;
 }
@@ -112,16 +102,8 @@ void TFileHandler::Close() {
   if (!open_) return;
   open_ = false;
   position_ = 0;
-  if (memFile_ != nullptr) {
-    TMemoryFileList::Instance().Close(memFile_, memHandle_);
-    memFile_.reset();
-    memHandle_ = 0;
-  }
-  if (file_ != nullptr) {
-    int err = file_->Close();
-    file_.reset();
-    if (err != 0) RaiseOsError(err);
-  }
+  std::unique_ptr<TFile> file = std::move(file_);
+  if (int err = file->Close()) RaiseOsError(err);
 }
 
 void TFileHandler::CreateEmpty() {
@@ -130,42 +112,41 @@ void TFileHandler::CreateEmpty() {
   position_ = 0;
   ReadOnly = false;
 
-  if (InMemory) {
-    uint16_t code = TMemoryFileList::Instance().Create(fileName_, memFile_, memHandle_);
-    if (code != ec::OK) RaiseCode(code);
-    open_ = true;
-    return;
+  TFileSystem& files = Files();
+  // An existing file of the name in another letter case is the one
+  // truncated; a new file gets exactly the name formed.
+  std::string path;
+  int err = ResolveFileName(files, fileName_, path);
+  if (err == ENOENT) {
+    path = fileName_;
+  } else if (err != 0) {
+    RaiseOsError(err);
   }
-
-  platform::FileOpenOptions options;
+  TFileOpenOptions options;
   options.Write = true;
   options.Exclusive = true;
   options.WriteThrough = WriteThrough;
   options.Sequential = Sequential;
-  auto file = std::make_unique<platform::PosixFile>();
-  if (int err = file->Create(fileName_, options)) RaiseOsError(err);
+  std::unique_ptr<TFile> file;
+  if (int createErr = files.CreateFile(path, options, file)) RaiseOsError(createErr);
   file_ = std::move(file);
   open_ = true;
 }
 
 void TFileHandler::Delete() {
   Close();
-  if (InMemory) {
-    uint16_t code = TMemoryFileList::Instance().Delete(fileName_);
-    if (code != ec::OK) RaiseCode(code);
-    return;
-  }
-  if (int err = platform::DeleteFile(fileName_)) RaiseOsError(err);
+  TFileSystem& files = Files();
+  std::string path;
+  if (int err = ResolveFileName(files, fileName_, path)) RaiseOsError(err);
+  if (int err = files.DeleteFile(path)) RaiseOsError(err);
 }
 
 void TFileHandler::Rename(const std::string& newName) {
   Close();
-  if (InMemory) {
-    uint16_t code = TMemoryFileList::Instance().Rename(fileName_, newName);
-    if (code != ec::OK) RaiseCode(code);
-  } else if (int err = platform::RenameFile(fileName_, newName)) {
-    RaiseOsError(err);
-  }
+  TFileSystem& files = Files();
+  std::string path;
+  if (int err = ResolveFileName(files, fileName_, path)) RaiseOsError(err);
+  if (int err = files.RenameFile(path, newName)) RaiseOsError(err);
   fileName_ = newName;
 }
 
@@ -190,6 +171,7 @@ void TFileHandler::CopyToFile(const std::string& target) {
   } restore{*this, wasOpen, wasOpen ? Seek(0, SeekOrigin::Current) : 0};
 
   TFileHandler out;
+  out.SetFileSystem(*files_);
   out.SetFileName(target);
   out.WriteThrough = WriteThrough;
   out.Sequential = true;
@@ -207,6 +189,7 @@ void TFileHandler::CopyToFile(const std::string& target) {
 
 void TFileHandler::CopyFromFile(const std::string& source) {
   TFileHandler in;
+  in.SetFileSystem(*files_);
   in.SetFileName(source);
   in.ReadOnly = true;
   in.Sequential = true;
@@ -237,18 +220,12 @@ void TFileHandler::CopyFromFile(const std::string& source) {
 }
 
 bool TFileHandler::Exists() const {
-  if (InMemory) return TMemoryFileList::Instance().Exists(fileName_);
-  return platform::FileExists(fileName_);
+  std::string path;
+  return ResolveFileName(Files(), fileName_, path) == 0;
 }
 
 int64_t TFileHandler::Seek(int64_t position, SeekOrigin origin) {
   RequireOpen();
-  if (memFile_ != nullptr) {
-    int64_t result = 0;
-    uint16_t code = memFile_->Seek(memHandle_, position, origin, result);
-    if (code != ec::OK) RaiseCode(code);
-    return result;
-  }
   int64_t base = 0;
   switch (origin) {
     case SeekOrigin::Begin: base = 0; break;
@@ -271,13 +248,8 @@ size_t TFileHandler::Read(void* buffer, size_t count, bool allowShort) {
   RequireOpen();
   size_t done = 0;
   if (count > 0) ++readCalls_;
-  if (memFile_ != nullptr) {
-    uint16_t code = memFile_->Read(memHandle_, buffer, count, done);
-    if (code != ec::OK) RaiseCode(code);
-  } else {
-    if (int err = file_->ReadAt(position_, buffer, count, done)) RaiseOsError(err);
-    position_ += static_cast<int64_t>(done);
-  }
+  if (int err = file_->ReadAt(position_, buffer, count, done)) RaiseOsError(err);
+  position_ += static_cast<int64_t>(done);
   if (done < count && !allowShort) RaiseCode(ec::ReadError);
   return done;
 }
@@ -285,16 +257,11 @@ size_t TFileHandler::Read(void* buffer, size_t count, bool allowShort) {
 void TFileHandler::Write(const void* buffer, size_t count) {
   RequireOpen();
   if (ReadOnly) RaiseCode(ec::AccessDenied);
-  if (count > 0) ++writeCalls_;
-  if (memFile_ != nullptr) {
-    uint16_t code = memFile_->Write(memHandle_, buffer, count);
-    if (code != ec::OK) RaiseCode(code);
-    return;
-  }
   if (count == 0) {
     if (int err = file_->Truncate(position_)) RaiseOsError(err);
     return;
   }
+  ++writeCalls_;
   size_t done = 0;
   if (int err = file_->WriteAt(position_, buffer, count, done)) RaiseOsError(err);
   position_ += static_cast<int64_t>(done);
@@ -313,19 +280,16 @@ void TFileHandler::WriteAt(int64_t position, const void* buffer, size_t count) {
 
 bool TFileHandler::Lock(int64_t position, int64_t length) {
   if (!open_) return false;
-  if (memFile_ != nullptr) return memFile_->Lock(memHandle_, position, length);
   return file_->Lock(position, length);
 }
 
 bool TFileHandler::Unlock(int64_t position, int64_t length) {
   if (!open_) return false;
-  if (memFile_ != nullptr) return memFile_->Unlock(memHandle_, position, length);
   return file_->Unlock(position, length);
 }
 
 void TFileHandler::Flush() {
   RequireOpen();
-  if (memFile_ != nullptr) return;
   if (int err = file_->Sync()) RaiseOsError(err);
 }
 

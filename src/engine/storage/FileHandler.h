@@ -1,6 +1,8 @@
-// One file of a table: an operating-system file or a file of the process's
-// in-memory file store. Reads, writes, seeks and byte-range locks; failures
-// raise the engine error mapped from the system error.
+// One file of a table: a file of the table's file system (the session's,
+// the operating system's unless given another) or, for an in-memory table,
+// of the process's in-memory file store. Reads, writes, seeks and
+// byte-range locks; failures raise the engine error mapped from the system
+// error.
 #pragma once
 
 #include <cstddef>
@@ -8,13 +10,9 @@
 #include <memory>
 #include <string>
 
-namespace platform {
-class PosixFile;
-}
+#include "engine/storage/FileSystem.h"
 
 namespace tessel {
-
-class TMemoryFile;
 
 enum class SeekOrigin { Begin, Current, End };
 
@@ -37,6 +35,11 @@ class TFileHandler {
   bool Temporary = false;
   bool Sequential = false;
   bool WriteThrough = false;
+  // The file system of a disk file (the operating system's until set); an
+  // in-memory file lives in the process's store whatever is set here. The
+  // file system must outlive the handler's open file.
+  void SetFileSystem(TFileSystem& files) { files_ = &files; }
+  TFileSystem& FileSystem() const { return *files_; }
 
   // Opens an existing file. A missing file raises "Invalid path or file
   // name"; a file the process may not write is opened read-only and marks
@@ -50,8 +53,9 @@ class TFileHandler {
   // not replace an existing file. On success Rename takes the new name.
   virtual void Delete();
   virtual void Rename(const std::string& newName);
-  // Copies the whole content to a disk file created (or truncated) under
-  // target, in 65535-byte pieces; used to save an in-memory table.
+  // Copies the whole content to a disk file (of this handler's file system)
+  // created (or truncated) under target, in 65535-byte pieces; used to save
+  // an in-memory table.
   virtual void CopyToFile(const std::string& target);
   // Replaces the whole content by that of the disk file source.
   void CopyFromFile(const std::string& source);
@@ -98,15 +102,16 @@ class TFileHandler {
 
  private:
   void RequireOpen() const;
+  // The file system this handler's file lives on.
+  TFileSystem& Files() const;
 
   std::string fileName_;
   std::string errorName_;
   bool open_ = false;
   bool openedReadOnly_ = false;
-  std::unique_ptr<platform::PosixFile> file_;  // disk file
-  std::shared_ptr<TMemoryFile> memFile_;     // in-memory file
-  int memHandle_ = 0;                        // handle number within memFile_
-  int64_t position_ = 0;                     // position in the disk file
+  TFileSystem* files_;
+  std::unique_ptr<TFile> file_;
+  int64_t position_ = 0;
   uint64_t writeCalls_ = 0;
   uint64_t readCalls_ = 0;
 };

@@ -1,6 +1,7 @@
 #include "engine/storage/MemoryFile.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -109,44 +110,87 @@ uint16_t TMemoryFile::Seek(int handle, int64_t offset, SeekOrigin origin, int64_
   return ec::OK;
 }
 
-uint16_t TMemoryFile::Read(int handle, void* buffer, size_t count, size_t& done) {
-  std::lock_guard lock(mutex_);
+uint16_t TMemoryFile::ReadLocked(int64_t position, void* buffer, size_t count, size_t& done) {
   done = 0;
-  Handle* h = FindHandle(handle);
-  if (h == nullptr) return ec::InvalidHandle;
-  if (h->Position < size_) {
-    done = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(count), size_ - h->Position));
-    if (done > 0) std::memcpy(buffer, data_.data() + h->Position, done);
+  if (position < 0) return ec::UnknownOsError;
+  if (position < size_) {
+    done = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(count), size_ - position));
+    if (done > 0) std::memcpy(buffer, data_.data() + position, done);
   }
-  h->Position += static_cast<int64_t>(done);
   return ec::OK;
 }
 
-uint16_t TMemoryFile::Write(int handle, const void* buffer, size_t count) {
-  std::lock_guard lock(mutex_);
-  Handle* h = FindHandle(handle);
-  if (h == nullptr) return ec::InvalidHandle;
+uint16_t TMemoryFile::WriteLocked(int64_t position, const void* buffer, size_t count) {
+  if (position < 0) return ec::UnknownOsError;
   try {
     if (count == 0) {
-      if (h->Position < size_) {
-        size_ = h->Position;
-      } else {
-        GrowTo(h->Position);
-      }
+      SetSizeLocked(position);
       return ec::OK;
     }
-    if (count > static_cast<uint64_t>(std::numeric_limits<int64_t>::max() - h->Position))
-      return ec::OutOfMemory;
-    const int64_t end = h->Position + static_cast<int64_t>(count);
+    if (count > static_cast<uint64_t>(std::numeric_limits<int64_t>::max() - position)) return ec::OutOfMemory;
+    const int64_t end = position + static_cast<int64_t>(count);
     GrowTo(end);
-    std::memcpy(data_.data() + h->Position, buffer, count);
-    h->Position = end;
+    std::memcpy(data_.data() + position, buffer, count);
     return ec::OK;
   } catch (const std::bad_alloc&) {
     return ec::OutOfMemory;
   } catch (const std::length_error&) {
     return ec::OutOfMemory;
   }
+}
+
+void TMemoryFile::SetSizeLocked(int64_t size) {
+  if (size < size_) {
+    size_ = size;
+  } else {
+    GrowTo(size);
+  }
+}
+
+uint16_t TMemoryFile::Read(int handle, void* buffer, size_t count, size_t& done) {
+  std::lock_guard lock(mutex_);
+  done = 0;
+  Handle* h = FindHandle(handle);
+  if (h == nullptr) return ec::InvalidHandle;
+  const uint16_t code = ReadLocked(h->Position, buffer, count, done);
+  h->Position += static_cast<int64_t>(done);
+  return code;
+}
+
+uint16_t TMemoryFile::Write(int handle, const void* buffer, size_t count) {
+  std::lock_guard lock(mutex_);
+  Handle* h = FindHandle(handle);
+  if (h == nullptr) return ec::InvalidHandle;
+  const uint16_t code = WriteLocked(h->Position, buffer, count);
+  if (code == ec::OK) h->Position += static_cast<int64_t>(count);
+  return code;
+}
+
+uint16_t TMemoryFile::ReadAt(int handle, int64_t position, void* buffer, size_t count, size_t& done) {
+  std::lock_guard lock(mutex_);
+  done = 0;
+  if (FindHandle(handle) == nullptr) return ec::InvalidHandle;
+  return ReadLocked(position, buffer, count, done);
+}
+
+uint16_t TMemoryFile::WriteAt(int handle, int64_t position, const void* buffer, size_t count) {
+  std::lock_guard lock(mutex_);
+  if (FindHandle(handle) == nullptr) return ec::InvalidHandle;
+  return WriteLocked(position, buffer, count);
+}
+
+uint16_t TMemoryFile::SetSize(int handle, int64_t size) {
+  if (size < 0) return ec::UnknownOsError;
+  std::lock_guard lock(mutex_);
+  if (FindHandle(handle) == nullptr) return ec::InvalidHandle;
+  try {
+    SetSizeLocked(size);
+  } catch (const std::bad_alloc&) {
+    return ec::OutOfMemory;
+  } catch (const std::length_error&) {
+    return ec::OutOfMemory;
+  }
+  return ec::OK;
 }
 
 bool TMemoryFile::Lock(int handle, int64_t start, int64_t length) {
@@ -259,6 +303,128 @@ uint16_t TMemoryFileList::Rename(const std::string& path, const std::string& new
   if (!found->handles_.empty()) return ec::AccessDenied;
   found->name_ = FileNamePart(newPath);
   return ec::OK;
+}
+
+std::vector<std::string> TMemoryFileList::Names() const {
+  std::lock_guard listLock(mutex_);
+  std::vector<std::string> names;
+  for (const auto& file : files_) names.push_back(file->Name());
+  return names;
+}
+
+// ---- TMemoryFileSystem ----
+
+int MemoryStoreErrno(uint16_t code) {
+  switch (code) {
+    case ec::OK:
+      return 0;
+    case ec::InvalidPath:
+      return ENOENT;
+    case ec::AccessDenied:
+      return platform::kErrSharingViolation;
+    case ec::InvalidHandle:
+      return EBADF;
+    case ec::OutOfMemory:
+      return ENOMEM;
+    default:
+      return EIO;
+  }
+}
+
+namespace {
+
+// One open handle of a store's file.
+class TMemoryHandle : public TFile {
+ public:
+  TMemoryHandle(TMemoryFileList& store, std::shared_ptr<TMemoryFile> file, int handle)
+      : store_(store), file_(std::move(file)), handle_(handle) {}
+  ~TMemoryHandle() override { Close(); }
+
+  int ReadAt(int64_t position, void* buffer, size_t count, size_t& done) override {
+    done = 0;
+    if (file_ == nullptr) return EBADF;
+    return MemoryStoreErrno(file_->ReadAt(handle_, position, buffer, count, done));
+  }
+  int WriteAt(int64_t position, const void* buffer, size_t count, size_t& done) override {
+    done = 0;
+    if (file_ == nullptr) return EBADF;
+    const int err = MemoryStoreErrno(file_->WriteAt(handle_, position, buffer, count));
+    if (err == 0) done = count;
+    return err;
+  }
+  int Truncate(int64_t size) override {
+    if (file_ == nullptr) return EBADF;
+    return MemoryStoreErrno(file_->SetSize(handle_, size));
+  }
+  int Size(int64_t& size) override {
+    size = 0;
+    if (file_ == nullptr) return EBADF;
+    size = file_->Size();
+    return 0;
+  }
+  int Sync() override { return file_ == nullptr ? EBADF : 0; }
+  void DeferSync(bool) override {}
+  int SyncDeferred() override { return file_ == nullptr ? EBADF : 0; }
+  bool Lock(int64_t position, int64_t length) override {
+    return file_ != nullptr && file_->Lock(handle_, position, length);
+  }
+  bool Unlock(int64_t position, int64_t length) override {
+    return file_ != nullptr && file_->Unlock(handle_, position, length);
+  }
+  int Close() override {
+    if (file_ == nullptr) return 0;
+    store_.Close(file_, handle_);
+    file_.reset();
+    return 0;
+  }
+
+ private:
+  TMemoryFileList& store_;
+  std::shared_ptr<TMemoryFile> file_;
+  int handle_;
+};
+
+}  // namespace
+
+int TMemoryFileSystem::OpenFile(const std::string& path, const TFileOpenOptions& options,
+                                std::unique_ptr<TFile>& file) {
+  std::shared_ptr<TMemoryFile> found;
+  int handle = 0;
+  if (int err = MemoryStoreErrno(store_.Open(path, options.Exclusive, options.DeleteOnClose, found, handle)))
+    return err;
+  file = std::make_unique<TMemoryHandle>(store_, std::move(found), handle);
+  return 0;
+}
+
+int TMemoryFileSystem::CreateFile(const std::string& path, const TFileOpenOptions&, std::unique_ptr<TFile>& file) {
+  std::shared_ptr<TMemoryFile> made;
+  int handle = 0;
+  if (int err = MemoryStoreErrno(store_.Create(path, made, handle))) return err;
+  file = std::make_unique<TMemoryHandle>(store_, std::move(made), handle);
+  return 0;
+}
+
+int TMemoryFileSystem::DeleteFile(const std::string& path) { return MemoryStoreErrno(store_.Delete(path)); }
+
+int TMemoryFileSystem::RenameFile(const std::string& path, const std::string& newPath) {
+  const uint16_t code = store_.Rename(path, newPath);
+  return code == ec::UnknownOsError ? EEXIST : MemoryStoreErrno(code);
+}
+
+int TMemoryFileSystem::Exists(const std::string& path) { return store_.Exists(path) ? 0 : ENOENT; }
+
+int TMemoryFileSystem::ListDirectory(const std::string&, std::vector<std::string>& names) {
+  names = store_.Names();
+  return 0;
+}
+
+bool TMemoryFileSystem::IsWritable(const std::string&) { return true; }
+
+bool TMemoryFileSystem::IsDirectory(const std::string&) { return true; }
+
+int TMemoryFileSystem::CanonicalPath(const std::string& path, std::string& canonical) {
+  canonical = path;
+  return 0;
 }
 
 }  // namespace tessel

@@ -1,7 +1,9 @@
-// The process's in-memory file store, which holds the files of in-memory
-// tables. A file is found by the file-name part of a path, trimmed and
-// compared without regard to case; the directory part plays no role.
-// Operations answer an engine code (0 = success); the file handler raises it.
+// In-memory file stores. The process has one, which holds the files of
+// in-memory tables; tests and the fault trials make stores of their own and
+// give a session one as its file system (TMemoryFileSystem). A file is found
+// by the file-name part of a path, trimmed and compared without regard to
+// case; the directory part plays no role. The store's operations answer an
+// engine code (0 = success); the file system answers the matching errno.
 #pragma once
 
 #include <cstddef>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "engine/storage/FileHandler.h"
+#include "engine/storage/FileSystem.h"
 
 namespace tessel {
 
@@ -37,6 +40,11 @@ class TMemoryFile {
   // A write past the size grows the file (a gap reads as zeros); a write of
   // 0 bytes sets the size to the handle's position.
   uint16_t Write(int handle, const void* buffer, size_t count);
+  // The same at a position, leaving the handle's position alone.
+  uint16_t ReadAt(int handle, int64_t position, void* buffer, size_t count, size_t& done);
+  uint16_t WriteAt(int handle, int64_t position, const void* buffer, size_t count);
+  // Cuts the file to size, or grows it with zeros.
+  uint16_t SetSize(int handle, int64_t size);
 
   // A lock succeeds unless the range overlaps one locked through any handle
   // of this file. An unlock removes the range of the same start and length
@@ -64,6 +72,9 @@ class TMemoryFile {
   void RemoveHandle(int id);
   void Empty();
   void GrowTo(int64_t end);
+  uint16_t ReadLocked(int64_t position, void* buffer, size_t count, size_t& done);
+  uint16_t WriteLocked(int64_t position, const void* buffer, size_t count);
+  void SetSizeLocked(int64_t size);
 
   mutable std::mutex mutex_;
   std::string name_;
@@ -78,8 +89,12 @@ class TMemoryFile {
 
 class TMemoryFileList {
  public:
-  // The single store of the process; it lives as long as the process.
+  // The store of the process; it lives as long as the process.
   static TMemoryFileList& Instance();
+  // A store of one's own, empty.
+  TMemoryFileList() = default;
+  TMemoryFileList(const TMemoryFileList&) = delete;
+  TMemoryFileList& operator=(const TMemoryFileList&) = delete;
 
   // Creates the file, or empties an existing one that is not open, and opens
   // it exclusively. An open file is refused with 11013.
@@ -96,16 +111,42 @@ class TMemoryFileList {
   uint16_t Delete(const std::string& path);
   // 11010 when missing, 11013 while open, 11047 when the new name is taken.
   uint16_t Rename(const std::string& path, const std::string& newPath);
+  // The names of the files in the store.
+  std::vector<std::string> Names() const;
 
   // The file-name part of path, trimmed: the name a file is kept under.
   static std::string FileNamePart(const std::string& path);
 
  private:
-  TMemoryFileList() = default;
   std::shared_ptr<TMemoryFile> FindLocked(const std::string& path) const;
 
   mutable std::mutex mutex_;
   std::vector<std::shared_ptr<TMemoryFile>> files_;
 };
+
+// A store as a file system. Every directory holds every file of the store;
+// all files are writable; flushing has nothing to do.
+class TMemoryFileSystem : public TFileSystem {
+ public:
+  // The store must outlive the file system.
+  explicit TMemoryFileSystem(TMemoryFileList& store) : store_(store) {}
+  TMemoryFileList& Store() const { return store_; }
+
+  int OpenFile(const std::string& path, const TFileOpenOptions& options, std::unique_ptr<TFile>& file) override;
+  int CreateFile(const std::string& path, const TFileOpenOptions& options, std::unique_ptr<TFile>& file) override;
+  int DeleteFile(const std::string& path) override;
+  int RenameFile(const std::string& path, const std::string& newPath) override;
+  int Exists(const std::string& path) override;
+  int ListDirectory(const std::string& directory, std::vector<std::string>& names) override;
+  bool IsWritable(const std::string& path) override;
+  bool IsDirectory(const std::string& path) override;
+  int CanonicalPath(const std::string& path, std::string& canonical) override;
+
+ private:
+  TMemoryFileList& store_;
+};
+
+// The errno a store's engine code stands for (0 for 0).
+int MemoryStoreErrno(uint16_t code);
 
 }  // namespace tessel

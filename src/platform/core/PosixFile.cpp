@@ -68,6 +68,11 @@ int PosixFile::Open(const std::string& path, const FileOpenOptions& options) {
   return OpenDescriptor(resolved, options.Write ? O_RDWR : O_RDONLY, options, false);
 }
 
+int PosixFile::OpenExactName(const std::string& path, const FileOpenOptions& options) {
+  Close();
+  return OpenDescriptor(path, options.Write ? O_RDWR : O_RDONLY, options, false);
+}
+
 int PosixFile::Create(const std::string& path, const FileOpenOptions& options) {
   Close();
   std::string resolved;
@@ -273,14 +278,36 @@ bool EqualsIgnoreAsciiCase(const std::string& a, const std::string& b) {
   return true;
 }
 
+int EntryExists(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 ? 0 : errno;
+}
+
+int ListDirectory(const std::string& directory, std::vector<std::string>& names) {
+  names.clear();
+  DIR* d = ::opendir(directory.empty() ? "." : directory.c_str());
+  if (d == nullptr) return errno;
+  while (dirent* entry = ::readdir(d)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  ::closedir(d);
+  return 0;
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 int ResolveFileName(const std::string& path, std::string& resolved) {
   if (path.empty()) return ENOENT;
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) == 0) {
+  int err = EntryExists(path);
+  if (err == 0) {
     resolved = path;
     return 0;
   }
-  if (errno != ENOENT) return errno;
+  if (err != ENOENT) return err;
 
   const size_t slash = path.rfind('/');
   const std::string dir =
@@ -288,17 +315,16 @@ int ResolveFileName(const std::string& path, std::string& resolved) {
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   if (name.empty()) return ENOENT;
 
-  DIR* d = ::opendir(dir.c_str());
-  if (d == nullptr) return errno;
+  std::vector<std::string> names;
+  if (int listErr = ListDirectory(dir, names)) return listErr;
   std::string match;
   int matches = 0;
-  while (dirent* entry = ::readdir(d)) {
-    if (EqualsIgnoreAsciiCase(entry->d_name, name)) {
+  for (const std::string& entry : names) {
+    if (EqualsIgnoreAsciiCase(entry, name)) {
       ++matches;
-      match = entry->d_name;
+      match = entry;
     }
   }
-  ::closedir(d);
   if (matches == 0) return ENOENT;
   if (matches > 1) return kErrAmbiguousName;
   resolved = slash == std::string::npos ? match : path.substr(0, slash + 1) + match;

@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -44,6 +45,8 @@ class PosixFile {
   // Opens an existing file (never creates). The name is looked up without
   // regard to case. A refused share lock answers kErrSharingViolation.
   int Open(const std::string& path, const FileOpenOptions& options);
+  // Open for a name that was looked up already: exactly this name.
+  int OpenExactName(const std::string& path, const FileOpenOptions& options);
   // Creates the file, or truncates an existing one (found without regard to
   // case). Truncation happens only after the share lock is held, so a file
   // that another handle has open is refused untouched.
@@ -97,6 +100,14 @@ class PosixFile {
   bool deleteOnClose_ = false;
   std::string path_;
 };
+
+// 0 when an entry of exactly this name exists (a symbolic link counts,
+// wherever it leads), else the errno of the check (ENOENT when there is
+// none).
+int EntryExists(const std::string& path);
+// The names in a directory, without "." and "..".
+int ListDirectory(const std::string& directory, std::vector<std::string>& names);
+bool IsDirectory(const std::string& path);
 
 // Finds path: the exact name when it exists, else the one directory entry
 // whose name equals the last component ignoring ASCII case. No entry gives

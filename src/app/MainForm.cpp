@@ -10,10 +10,14 @@
 #include <QCoreApplication>
 #include <QFont>
 #include <QGroupBox>
+#include <QHideEvent>
+#include <QKeySequence>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMoveEvent>
 #include <QResizeEvent>
+#include <QShortcut>
 #include <QShowEvent>
 #include <QSplitter>
 #include <QStatusBar>
@@ -24,9 +28,13 @@
 
 #include "app/AboutBox.h"
 #include "app/Banner.h"
+#include "app/CatalogueCheck.h"
+#include "app/CredentialCopy.h"
 #include "app/DBMemo.h"
 #include "app/HelpViewer.h"
+#include "app/LiveView.h"
 #include "app/ProgramIcon.h"
+#include "app/QuickFindBox.h"
 #include "app/SiteCategories.h"
 #include "app/SiteCommands.h"
 #include "app/WindowExport.h"
@@ -35,9 +43,11 @@
 #include "grid/model/ProgramGrid.h"
 #include "grid/qt/DBGridWidget.h"
 #include "platform/core/OwnerOnlyFiles.h"
+#include "platform/qt/Clipboard.h"
 #include "platform/qt/PaletteColorScheme.h"
 #include "platform/qt/ProgramDirectory.h"
 #include "platform/qt/Shell.h"
+#include "platform/qt/Timers.h"
 
 namespace marrowick {
 
@@ -137,6 +147,10 @@ TMainForm::TMainForm(TMainFormServices services, QWidget* parent)
 }
 
 TMainForm::~TMainForm() {
+  // The timers' users go before the timers: the live view, and the copied
+  // password (taken off the clipboard if it is still there).
+  liveView_.reset();
+  credentialCopy_.reset();
   // The components go before the record set they are bound to: the tray
   // icon, the watchers, the grid on screen, the notes pane, then the grid
   // itself (which stores its layout), and last the table.
@@ -189,12 +203,32 @@ void TMainForm::BuildWindow(const TMainFormServices& services) {
   shell_ = std::make_unique<TGuardedShell>(*shell, [this](const std::string& message) {
     errorDisplay_.ShowMessage(message);
   });
+  if (services.Timers != nullptr) {
+    timers_ = services.Timers;
+  } else {
+    ownTimers_ = std::make_unique<platform::TQtTimers>();
+    timers_ = ownTimers_.get();
+  }
+  platform::IClipboard* clipboard = services.Clipboard;
+  if (clipboard == nullptr) {
+    ownClipboard_ = std::make_unique<platform::TQtClipboard>();
+    clipboard = ownClipboard_.get();
+  }
+  credentialCopy_ = std::make_unique<TCredentialCopy>(*clipboard, *timers_);
+  if (services.CheckDialogs != nullptr) {
+    checkDialogs_ = services.CheckDialogs;
+  } else {
+    ownCheckDialogs_ = std::make_unique<TQtCheckDialogs>(this);
+    checkDialogs_ = ownCheckDialogs_.get();
+  }
 
   // ---- the grid's core: built from its columns, its stored layout read,
   // bound to the record set (still closed).
   const std::vector<std::string> categories(kSiteCategories.begin(), kSiteCategories.end());
   grid_ = grid::BuildGrid(grid::ProgramGridDescription(categories), createSettings_, table_->BindingSource());
   commands_ = std::make_unique<TSiteCommands>(*grid_, *siteDialog_, *shell_);
+  commands_->SetOnChangedElsewhere([this](const std::exception& error) { errorDisplay_.ShowException(error); },
+                                   [this] { RefreshFromTable(); });
 
   // ---- menus and toolbar
   TMainMenuHandlers handlers;
@@ -211,9 +245,15 @@ void TMainForm::BuildWindow(const TMainFormServices& services) {
   handlers.SiteLogin1Click = Handler(&TMainForm::SiteLogin1Click);
   handlers.Help2Click = Handler(&TMainForm::Help2Click);
   handlers.About1Click = Handler(&TMainForm::About1Click);
+  handlers.CopyUrl1Click = Handler(&TMainForm::CopyUrl1Click);
+  handlers.CopyLogin1Click = Handler(&TMainForm::CopyLogin1Click);
+  handlers.CopyPassword1Click = Handler(&TMainForm::CopyPassword1Click);
+  handlers.Refresh1Click = Handler(&TMainForm::Refresh1Click);
+  handlers.CheckCatalogue1Click = Handler(&TMainForm::CheckCatalogue1Click);
   BuildMainMenus(*menuBar(), this, handlers, menus_);
   connect(menus_.Sites, &QMenu::aboutToShow, this, &TMainForm::UpdateCommandStates);
   connect(menus_.PopupMenu1, &QMenu::aboutToShow, this, &TMainForm::UpdateCommandStates);
+  connect(menus_.View, &QMenu::aboutToShow, this, &TMainForm::UpdateCommandStates);
 
   // ---- layout
   auto* central = new QWidget(this);
@@ -283,6 +323,25 @@ void TMainForm::BuildWindow(const TMainFormServices& services) {
   trayMenu_ = CreateTrayMenu(this, trayHandlers);
   tray_->SetPopupMenu(trayMenu_);
 
+  // ---- quick find: Ctrl+F into the box, the box's text to the grid
+  QuickFind()->SetReturnFocusTo(gridWidget_);
+  QuickFind()->SetOnFind([this](const std::string& text) { ApplyQuickFind(text); });
+  auto* find = new QShortcut(QKeySequence(QStringLiteral("Ctrl+F")), this);
+  find->setObjectName(QStringLiteral("FindShortcut"));
+  find->setContext(Qt::WindowShortcut);
+  connect(find, &QShortcut::activated, this, [this] {
+    QuickFind()->setFocus(Qt::ShortcutFocusReason);
+    QuickFind()->selectAll();
+  });
+
+  // ---- following other programs' changes while shown
+  TLiveView::THooks live;
+  live.ChangedElsewhere = [this] { return isVisible() && table_->ChangedElsewhere(); };
+  live.Busy = [this] { return LiveViewBusy(); };
+  live.Refresh = [this] { RefreshFromTable(); };
+  live.OnError = [this](const std::exception& error) { errorDisplay_.ShowException(error); };
+  liveView_ = std::make_unique<TLiveView>(*timers_, std::move(live));
+
   // ---- following the grid and the record set
   gridWatcher_ = std::make_unique<TGridWatcher>(*this);
   grid_->AddObserver(gridWatcher_.get());
@@ -298,10 +357,14 @@ void TMainForm::BuildWindow(const TMainFormServices& services) {
 
 std::function<void()> TMainForm::Handler(void (TMainForm::*handler)()) {
   return [this, handler] {
+    ++busy_;
     errorDisplay_.Run([this, handler] { (this->*handler)(); });
+    --busy_;
     UpdateCommandStates();
   };
 }
+
+TQuickFindBox* TMainForm::QuickFind() const { return static_cast<TQuickFindBox*>(menus_.QuickFind); }
 
 dataset::TDataSet* TMainForm::RecordSet() const {
   dataset::TDataSource* source = table_ ? table_->BindingSource() : nullptr;
@@ -326,9 +389,30 @@ void TMainForm::FormCreate() {
   // (afterwards they are the user's alone and nothing changes).
   if (narrowTable_(tablePath)) errorDisplay_.MessageBoxes().ShowNotice(kNarrowedMessage);
   table_->SetTableName(tablePath);
-  table_->SetActive(true);
+  OpenTableOrRepair(tablePath);
   RestorePlacement();
   SyncColumnsMenu();
+}
+
+void TMainForm::OpenTableOrRepair(const std::string& tablePath) {
+  try {
+    table_->SetActive(true);
+    return;
+  } catch (const std::exception& error) {
+    // A missing, locked or password-protected catalogue, and a damaged one
+    // the user does not want repaired, end the start as they always have.
+    if (!IsDamagedTableError(error)) throw;
+    const std::string question =
+        "The catalogue could not be opened: " + ErrorDisplayText(error.what()) + "\n\n" + kDamagedQuestion;
+    if (!errorDisplay_.MessageBoxes().AskOkCancel(question, kCaption)) throw;
+  }
+  // A load that failed after the files opened leaves the table to close.
+  if (table_->Active()) table_->SetActive(false);
+  const TCatalogueCheckReport report = RunWithProgress(kRepairingTitle, [&](const TCheckProgress& progress) {
+    return RepairCatalogue(tablePath, timers_->LocalNow(), table_->Session(), progress);
+  });
+  checkDialogs_->ShowReport(report, false);
+  table_->SetActive(true);
 }
 
 void TMainForm::SyncColumnsMenu() { ShowColumnVisibility(); }
@@ -363,9 +447,11 @@ void TMainForm::UpdateCommandStates() {
   if (!commands_ || menus_.Edit1 == nullptr) return;
   const bool site = commands_->HasCurrentSite();
   for (QAction* action : {menus_.Edit1, menus_.Delete1, menus_.ViewSite2, menus_.EditSite1, menus_.DeleteSite1,
-                          menus_.ViewSite1}) {
+                          menus_.ViewSite1, menus_.CopyUrl1, menus_.CopyLogin1, menus_.CopyPassword1,
+                          menus_.CopyUrl2, menus_.CopyLogin2, menus_.CopyPassword2}) {
     action->setEnabled(site);
   }
+  if (menus_.Refresh1 != nullptr) menus_.Refresh1->setEnabled(table_ && table_->Active());
   for (QToolButton* button : {menus_.SpeedButton2, menus_.SpeedButton3, menus_.SpeedButton4}) {
     if (button != nullptr) button->setEnabled(site);
   }
@@ -392,6 +478,112 @@ void TMainForm::Help2Click() {
 void TMainForm::About1Click() { ShowAboutBox(*shell_, icon_, this); }
 
 void TMainForm::Restore1Click() { tray_->RestoreApplication(); }
+
+// ---- quick find and copying ----
+
+void TMainForm::ApplyQuickFind(const std::string& text) {
+  // Moving the focus to the first match may post a pending edit; its
+  // refusal is shown and the filter stands.
+  errorDisplay_.Run([this, &text] { grid_->SetFilterText(text); });
+  UpdateCommandStates();
+}
+
+void TMainForm::CopySiteField(const char* field, bool secret) {
+  const std::optional<std::string> value = commands_->CurrentSiteText(field);
+  if (!value) return;
+  if (secret) {
+    credentialCopy_->CopyPassword(*value);
+  } else {
+    credentialCopy_->CopyText(*value);
+  }
+}
+
+void TMainForm::CopyUrl1Click() { CopySiteField("siteurl", false); }
+void TMainForm::CopyLogin1Click() { CopySiteField("login", false); }
+void TMainForm::CopyPassword1Click() { CopySiteField("password", true); }
+
+// ---- following other programs ----
+
+bool TMainForm::LiveViewBusy() const {
+  if (busy_ > 0 || !isVisible() || commands_->DialogOpen()) return true;
+  if (QApplication::activeModalWidget() != nullptr || QApplication::activePopupWidget() != nullptr) return true;
+  dataset::TDataSet* ds = RecordSet();
+  if (ds == nullptr || !ds->Active() || ds->State() != dataset::dsBrowse) return true;
+  return grid_->EditorOpen() || grid_->LoadingData() || memo_->Modified();
+}
+
+void TMainForm::RefreshFromTable() {
+  dataset::TDataSet* ds = RecordSet();
+  if (ds == nullptr || !ds->Active()) return;
+  if (grid_->EditorOpen()) grid_->HideEditor();
+  table_->CatchUp();
+  // The rows are re-read with their nodes reused: expanded groups stay
+  // open, the top row stays at the top, and the current record's row is
+  // focused again.
+  grid_->RefreshGroupList();
+  table_->ViewCaughtUp();
+  UpdateCommandStates();
+}
+
+void TMainForm::Refresh1Click() {
+  PostPendingEdits();
+  liveView_->Resume();
+  RefreshFromTable();
+}
+
+// ---- check and repair ----
+
+TCatalogueCheckReport TMainForm::RunWithProgress(
+    const std::string& title, const std::function<TCatalogueCheckReport(const TCheckProgress&)>& run) {
+  checkDialogs_->BeginProgress(title);
+  TCatalogueCheckReport report;
+  try {
+    report = run([this](int permille) { checkDialogs_->Progress(permille); });
+  } catch (...) {
+    checkDialogs_->EndProgress();
+    throw;
+  }
+  checkDialogs_->EndProgress();
+  return report;
+}
+
+void TMainForm::CheckCatalogue1Click() {
+  const std::string tablePath = TablePath();
+  if (programDir_.empty() || !platform::FileExistsIgnoringCase(tablePath)) {
+    errorDisplay_.MessageBoxes().ShowNotice(kTableMissingMessage);
+    return;
+  }
+  // What is typed is stored first; a refusal ends the command here.
+  PostPendingEdits();
+  std::optional<dataset::Variant> site;
+  if (commands_->HasCurrentSite()) site = grid_->KeyFieldObject()->Value();
+  bool reopen = table_->Active();
+  if (reopen) table_->SetActive(false);
+
+  auto reopenTable = [this, &site] {
+    table_->SetActive(true);
+    dataset::TDataSet* ds = RecordSet();
+    if (site && ds != nullptr && ds->Active()) ds->Locate(grid_->KeyField(), *site, {});
+  };
+  try {
+    TCatalogueCheckReport report = RunWithProgress(kCheckingTitle, [&](const TCheckProgress& progress) {
+      return CheckCatalogue(tablePath, table_->Session(), progress);
+    });
+    if (checkDialogs_->ShowReport(report, !report.Sound())) {
+      reopen = true;
+      report = RunWithProgress(kRepairingTitle, [&](const TCheckProgress& progress) {
+        return RepairCatalogue(tablePath, timers_->LocalNow(), table_->Session(), progress);
+      });
+      checkDialogs_->ShowReport(report, false);
+    }
+  } catch (...) {
+    // The catalogue comes back whatever stopped the check; an error of its
+    // own opening is shown too.
+    if (reopen) errorDisplay_.Run(reopenTable);
+    throw;
+  }
+  if (reopen) reopenTable();
+}
 
 void TMainForm::PostPendingEdits() {
   dataset::TDataSet* ds = RecordSet();
@@ -522,6 +714,14 @@ void TMainForm::showEvent(QShowEvent* event) {
   ApplyPendingFrameSize();
   if (!splitterPlaced_ && layout() != nullptr) layout()->activate();
   PlaceSplitter();
+  liveView_->Start();
+}
+
+void TMainForm::hideEvent(QHideEvent* event) {
+  QMainWindow::hideEvent(event);
+  // Hidden (in the tray, say) the window does not follow; it catches up at
+  // the first look after it is shown again.
+  liveView_->Stop();
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {

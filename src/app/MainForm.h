@@ -8,6 +8,14 @@
 // the grid, a splitter (3) and the "Notes" group box (76) holding the notes
 // pane, and the status bar (19). The record set owns the current record; the
 // grid keeps its focused row on it and the notes pane shows its note.
+//
+// Beyond that: the toolbar's quick find box (Ctrl+F) narrows the grid as the
+// user types; Sites > Copy URL, Copy Login and Copy Password copy the
+// focused site's values without showing them; while the window is shown it
+// follows other programs' changes of the catalogue about once a second (View
+// > Refresh, F5, at once); Tools > Check Catalogue runs the engine's check
+// and offers its repair, as a start does for a catalogue too damaged to
+// open.
 #pragma once
 
 #include <functional>
@@ -20,6 +28,7 @@
 #include <QPointer>
 #include <QSize>
 
+#include "app/CheckDialogs.h"
 #include "app/ErrorDisplay.h"
 #include "app/ExportDialog.h"
 #include "app/GuardedShell.h"
@@ -29,6 +38,7 @@
 #include "app/SiteTable.h"
 #include "platform/core/Clipboard.h"
 #include "platform/core/ColorScheme.h"
+#include "platform/core/Timers.h"
 #include "platform/qt/MessageBoxes.h"
 #include "platform/qt/SettingsStore.h"
 #include "tray/TrayIcon.h"
@@ -51,15 +61,19 @@ class TDataSet;
 namespace marrowick {
 
 class TBannerPanel;
+class TCredentialCopy;
 class TDBMemo;
+class TLiveView;
+class TQuickFindBox;
 class TSiteCommands;
 
 // What the window is given by whoever creates it. Empty members take the
 // real platform: the executable's directory, ending the event loop, the
 // real dialogs, the desktop's shell and clipboard, the application's
-// palette for the exports' colours, QSystemTrayIcon's notification area, and
-// narrowing the catalogue's files to their owner. Objects given are not
-// owned and must outlive the window.
+// palette for the exports' colours, QSystemTrayIcon's notification area,
+// narrowing the catalogue's files to their owner, Qt's timers and the
+// system's local time, and the check's progress and report dialogs.
+// Objects given are not owned and must outlive the window.
 struct TMainFormServices {
   std::unique_ptr<ISiteTable> Table;
   platform::SettingsStoreFactory CreateSettings;
@@ -76,6 +90,8 @@ struct TMainFormServices {
   // Takes group and other rights off the catalogue's files; true when it
   // changed any (see NarrowTableToOwner).
   std::function<bool(const std::string& tablePath)> NarrowTable;
+  platform::ITimers* Timers = nullptr;
+  ICheckDialogs* CheckDialogs = nullptr;
 };
 
 class TMainForm : public QMainWindow {
@@ -100,6 +116,11 @@ class TMainForm : public QMainWindow {
   static constexpr const char* kNarrowedMessage =
       "Other users of this computer could read your catalogue, which holds your logins and passwords. "
       "Marrowick has made its files readable and writable by you alone.";
+  static constexpr const char* kDamagedQuestion =
+      "Its files look damaged. Marrowick can copy them to a backup beside them and repair them.\n\n"
+      "Back up and repair the catalogue now?";
+  static constexpr const char* kCheckingTitle = "Checking the catalogue...";
+  static constexpr const char* kRepairingTitle = "Backing up and repairing the catalogue...";
   static constexpr const char* kHelpTopic = "welcome";
   static constexpr const char* kTrayHint = "Marrowick";
 
@@ -132,6 +153,27 @@ class TMainForm : public QMainWindow {
   void Help2Click();
   void About1Click();
   void Restore1Click();
+  // Sites > Copy URL, Copy Login, Copy Password: the focused site's value
+  // to the clipboard (nothing without a current site); the password is
+  // taken off again after TCredentialCopy::kPasswordLifetime.
+  void CopyUrl1Click();
+  void CopyLogin1Click();
+  void CopyPassword1Click();
+  // View > Refresh: posts a pending edit (its error stops the command),
+  // then reads the table again as the live view does.
+  void Refresh1Click();
+  // Tools > Check Catalogue: posts a pending edit, closes the table, runs
+  // the check with its progress and shows the findings; a repair the user
+  // asks for backs the files up first and checks again. The table is opened
+  // again on the site that was focused.
+  void CheckCatalogue1Click();
+
+  // Re-reads the open table into the grid, reusing its rows, keeping the
+  // focused site (when it still exists) and the top row.
+  void RefreshFromTable();
+  // Whether the live view must leave the grid alone now: an edit not yet
+  // stored, an open editor, dialog, menu or command, a closed table.
+  bool LiveViewBusy() const;
 
   // Posts a pending edit of the current record (the notes pane's text and an
   // open cell editor go with it); raises the record set's error when the
@@ -156,6 +198,9 @@ class TMainForm : public QMainWindow {
   TTrayIcon* Tray() const { return tray_; }
   QMenu* TrayMenu() const { return trayMenu_; }
   THelpViewer* HelpViewer() const { return helpViewer_; }
+  TQuickFindBox* QuickFind() const;
+  TLiveView& LiveView() const { return *liveView_; }
+  TCredentialCopy& CredentialCopy() const { return *credentialCopy_; }
   TSiteCommands& Commands() const { return *commands_; }
   const QIcon& Icon() const { return icon_; }
 
@@ -185,6 +230,7 @@ class TMainForm : public QMainWindow {
   void resizeEvent(QResizeEvent* event) override;
   void moveEvent(QMoveEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
 
  private:
   class TGridWatcher;
@@ -197,6 +243,14 @@ class TMainForm : public QMainWindow {
   void ShowColumnVisibility();
   void ToggleColumn(QAction* item, const char* column);
   void PlaceSplitter();
+  std::string TablePath() const { return programDir_ + kTableFileName; }
+  // Opens the table; a table too damaged to open is offered the backup and
+  // repair first. Raises the open's error when the user declines.
+  void OpenTableOrRepair(const std::string& tablePath);
+  TCatalogueCheckReport RunWithProgress(const std::string& title,
+                                        const std::function<TCatalogueCheckReport(const TCheckProgress&)>& run);
+  void CopySiteField(const char* field, bool secret);
+  void ApplyQuickFind(const std::string& text);
 
   void RestorePlacement();
   void SavePlacement();
@@ -225,12 +279,21 @@ class TMainForm : public QMainWindow {
   ISaveDialog* saveDialog_ = nullptr;
   const platform::IColorScheme* colors_ = nullptr;
   std::unique_ptr<TGuardedShell> shell_;
+  std::unique_ptr<platform::ITimers> ownTimers_;
+  platform::ITimers* timers_ = nullptr;
+  std::unique_ptr<platform::IClipboard> ownClipboard_;
+  std::unique_ptr<ICheckDialogs> ownCheckDialogs_;
+  ICheckDialogs* checkDialogs_ = nullptr;
 
   // Components.
   std::unique_ptr<grid::TDBGrid> grid_;
   std::unique_ptr<TSiteCommands> commands_;
   std::unique_ptr<TGridWatcher> gridWatcher_;
   std::unique_ptr<TStateLink> stateLink_;
+  std::unique_ptr<TCredentialCopy> credentialCopy_;
+  std::unique_ptr<TLiveView> liveView_;
+  // Handlers running (a nested event loop of a dialog may run the timers).
+  int busy_ = 0;
   TMainMenus menus_;
   QWidget* toolbar_ = nullptr;
   TBannerPanel* banner_ = nullptr;

@@ -1,6 +1,7 @@
 #include "app/MainMenus.h"
 
 #include <QAction>
+#include <QKeySequence>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
@@ -8,6 +9,8 @@
 #include <QPixmap>
 #include <QToolButton>
 #include <QWidget>
+
+#include "app/QuickFindBox.h"
 
 namespace marrowick {
 
@@ -22,6 +25,17 @@ QAction* AddItem(QMenu* menu, const char* name, const char* caption, const std::
   QObject::connect(action, &QAction::triggered, menu, [handler] {
     if (handler) handler();
   });
+  return action;
+}
+
+// An item with a key: in the menu bar the key works throughout the window;
+// in a popup menu it is shown, and works only while the menu is open, so
+// that the two never compete for the key.
+QAction* AddKeyItem(QMenu* menu, const char* name, const char* caption, const char* key,
+                    const std::function<void()>& handler, bool popup = false) {
+  QAction* action = AddItem(menu, name, caption, handler);
+  action->setShortcut(QKeySequence(QString::fromLatin1(key)));
+  action->setShortcutContext(popup ? Qt::WidgetShortcut : Qt::WindowShortcut);
   return action;
 }
 
@@ -61,6 +75,10 @@ void BuildMainMenus(QMenuBar& bar, QWidget* owner, const TMainMenuHandlers& h, T
   m.Delete1 = AddItem(m.Sites, "Delete1", "&Delete Site", h.Delete1Click);
   m.Sites->addSeparator();
   m.ViewSite2 = AddItem(m.Sites, "ViewSite2", "View Site", h.SpeedButton4Click);
+  m.Sites->addSeparator();
+  m.CopyUrl1 = AddKeyItem(m.Sites, "CopyUrl1", "Copy &URL", "Ctrl+U", h.CopyUrl1Click);
+  m.CopyLogin1 = AddKeyItem(m.Sites, "CopyLogin1", "Copy &Login", "Ctrl+B", h.CopyLogin1Click);
+  m.CopyPassword1 = AddKeyItem(m.Sites, "CopyPassword1", "Copy &Password", "Ctrl+Shift+C", h.CopyPassword1Click);
 
   m.View = AddMenu(bar, "View1", "View");
   m.Columns1 = m.View->addMenu(QStringLiteral("Columns"));
@@ -71,6 +89,11 @@ void BuildMainMenus(QMenuBar& bar, QWidget* owner, const TMainMenuHandlers& h, T
   m.SiteURL1 = AddItem(m.Columns1, "SiteURL1", "Site URL", h.SiteURL1Click, true);
   m.SitePassword1 = AddItem(m.Columns1, "SitePassword1", "Site Password", h.SitePassword1Click, true);
   m.SiteLogin1 = AddItem(m.Columns1, "SiteLogin1", "Site Login", h.SiteLogin1Click, true);
+  m.View->addSeparator();
+  m.Refresh1 = AddKeyItem(m.View, "Refresh1", "&Refresh", "F5", h.Refresh1Click);
+
+  m.Tools = AddMenu(bar, "Tools1", "&Tools");
+  m.CheckCatalogue1 = AddItem(m.Tools, "CheckCatalogue1", "&Check Catalogue", h.CheckCatalogue1Click);
 
   m.Help = AddMenu(bar, "Help1", "&Help");
   m.Help2 = AddItem(m.Help, "Help2", "&Help", h.Help2Click);
@@ -84,6 +107,11 @@ void BuildMainMenus(QMenuBar& bar, QWidget* owner, const TMainMenuHandlers& h, T
   m.DeleteSite1 = AddItem(m.PopupMenu1, "DeleteSite1", "Delete Site", h.Delete1Click);
   m.PopupMenu1->addSeparator();
   m.ViewSite1 = AddItem(m.PopupMenu1, "ViewSite1", "View Site", h.SpeedButton4Click);
+  m.PopupMenu1->addSeparator();
+  m.CopyUrl2 = AddKeyItem(m.PopupMenu1, "CopyUrl2", "Copy URL", "Ctrl+U", h.CopyUrl1Click, true);
+  m.CopyLogin2 = AddKeyItem(m.PopupMenu1, "CopyLogin2", "Copy Login", "Ctrl+B", h.CopyLogin1Click, true);
+  m.CopyPassword2 =
+      AddKeyItem(m.PopupMenu1, "CopyPassword2", "Copy Password", "Ctrl+Shift+C", h.CopyPassword1Click, true);
 }
 
 QWidget* BuildToolbar(QWidget* parent, const TMainMenuHandlers& h, TMainMenus& m) {
@@ -95,6 +123,8 @@ QWidget* BuildToolbar(QWidget* parent, const TMainMenuHandlers& h, TMainMenus& m
   m.SpeedButton3 = AddButton(panel, "SpeedButton3", "Delete Site", 72, TGlyph::Delete, h.Delete1Click);
   m.SpeedButton4 = AddButton(panel, "SpeedButton4", "Launch Site in Browser", 104, TGlyph::Launch,
                              h.SpeedButton4Click);
+  m.QuickFind = new TQuickFindBox(panel);
+  m.QuickFind->setGeometry(kQuickFindLeft, 9, kQuickFindWidth, 22);
   return panel;
 }
 

@@ -2,6 +2,7 @@
 
 #include "dataset/DataSetMessages.h"
 #include "dataset/DataSource.h"
+#include "engine/base/TesselError.h"
 
 namespace marrowick {
 
@@ -29,6 +30,11 @@ std::optional<std::string> TSiteCommands::FieldText(dataset::TDataSet& ds, const
   dataset::TField& field = ds.FieldByName(name);
   if (field.IsNull()) return std::nullopt;
   return field.AsString();
+}
+
+std::optional<std::string> TSiteCommands::CurrentSiteText(const char* field) const {
+  if (!HasCurrentSite()) return std::nullopt;
+  return FieldText(*RecordSet(), field).value_or(std::string());
 }
 
 void TSiteCommands::Store(dataset::TDataSet& ds, const TSiteValues& values) {
@@ -86,9 +92,38 @@ void TSiteCommands::Edit() {
   if (!values) return;
   // Only the site the dialog was opened for takes its values.
   if (!HasCurrentSite() || !(grid_.KeyFieldObject()->Value() == key)) return;
-  ds.Edit();
+  try {
+    ds.Edit();
+  } catch (const tessel::ETesselEngineError& error) {
+    if (error.Code() != tessel::ec::RecordChanged || !reportChanged_) throw;
+    reportChanged_(error);
+    OfferTypedAgain(*values, key);
+    return;
+  }
   Store(ds, *values);
   ds.Post();
+}
+
+void TSiteCommands::OfferTypedAgain(const TSiteValues& typed, const dataset::Variant& key) {
+  if (refreshView_) refreshView_();
+  dataset::TDataSet* ds = RecordSet();
+  if (ds == nullptr || !ds->Active()) return;
+  const bool exists = ds->Locate(grid_.KeyField(), key, {});
+  TSiteRecordValues again;
+  again.Name = typed.Name;
+  again.Url = typed.Url;
+  again.Category = typed.Category;
+  again.Login = typed.Login;
+  again.Password = typed.Password;
+  const std::optional<TSiteValues> values = RunDialog(&again);
+  if (!values || !ds->Active()) return;
+  if (exists && HasCurrentSite() && grid_.KeyFieldObject()->Value() == key) {
+    ds->Edit();
+  } else {
+    ds->Append();
+  }
+  Store(*ds, *values);
+  ds->Post();
 }
 
 void TSiteCommands::Delete() {

@@ -1,6 +1,8 @@
 #include "app/SiteRecordSet.h"
 
 #include "dataset/FieldKinds.h"
+#include "engine/cursor/DataCursor.h"
+#include "engine/storage/DataTable.h"
 
 namespace marrowick {
 
@@ -44,7 +46,33 @@ TSiteRecordSet::~TSiteRecordSet() {
 
 void TSiteRecordSet::SetTableName(const std::string& name) { DBTable->SetTableName(name); }
 
-void TSiteRecordSet::SetActive(bool active) { DBTable->SetActive(active); }
+void TSiteRecordSet::SetActive(bool active) {
+  DBTable->SetActive(active);
+  // What the open read is the view's starting point.
+  if (active) ViewCaughtUp();
+}
+
+tessel::TDataTable* TSiteRecordSet::EngineTable() const {
+  if (!DBTable->Active() || DBTable->Cursor() == nullptr) return nullptr;
+  return DBTable->Cursor()->Table();
+}
+
+bool TSiteRecordSet::ChangedElsewhere() {
+  tessel::TDataTable* table = EngineTable();
+  if (table == nullptr) return false;
+  // A change one of this program's own reads took in since the view last
+  // caught up counts as well: the counters then agree, the view does not.
+  return table->ChangesTakenIn() != viewedChanges_ || table->ChangedElsewhere();
+}
+
+void TSiteRecordSet::CatchUp() {
+  tessel::TDataTable* table = EngineTable();
+  if (table != nullptr && table->IsReadOnly()) table->DetectChanges();
+}
+
+void TSiteRecordSet::ViewCaughtUp() {
+  if (tessel::TDataTable* table = EngineTable()) viewedChanges_ = table->ChangesTakenIn();
+}
 
 bool TSiteRecordSet::Active() const { return DBTable->Active(); }
 

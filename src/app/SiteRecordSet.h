@@ -3,6 +3,7 @@
 // that binds it to the grid and the notes pane.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -10,6 +11,10 @@
 #include "dataset/DataSource.h"
 #include "engine/components/Session.h"
 #include "engine/components/TesselTable.h"
+
+namespace tessel {
+class TDataTable;
+}
 
 namespace marrowick {
 
@@ -22,8 +27,14 @@ class TSiteRecordSet : public ISiteTable {
   void SetActive(bool active) override;
   bool Active() const override;
   dataset::TDataSource* BindingSource() override { return DataSource1.get(); }
+  bool ChangedElsewhere() override;
+  void CatchUp() override;
+  void ViewCaughtUp() override;
+  tessel::TTesselSession* Session() override { return TesselSession1.get(); }
 
   tessel::TTesselTable& Table() { return *DBTable; }
+  // The engine's shared table object while the table is open; none otherwise.
+  tessel::TDataTable* EngineTable() const;
   dataset::TDataSource& DataSource() { return *DataSource1; }
 
  private:
@@ -31,6 +42,9 @@ class TSiteRecordSet : public ISiteTable {
   std::unique_ptr<tessel::TTesselSession> TesselSession1;
   std::unique_ptr<tessel::TTesselTable> DBTable;
   std::unique_ptr<dataset::TDataSource> DataSource1;
+  // The engine's count of other programs' changes taken in, when the view
+  // last caught up.
+  uint64_t viewedChanges_ = 0;
 };
 
 }  // namespace marrowick

@@ -9,6 +9,10 @@ namespace dataset {
 class TDataSource;
 }
 
+namespace tessel {
+class TTesselSession;
+}
+
 namespace marrowick {
 
 class ISiteTable {
@@ -27,6 +31,23 @@ class ISiteTable {
   // The data source of the table's record set; none for a table that only
   // opens and closes (the window then shows an empty grid).
   virtual dataset::TDataSource* BindingSource() { return nullptr; }
+
+  // ---- Following other programs (a table without an engine never sees
+  // any change).
+  // Whether another program changed the open table since the view last
+  // caught up (ViewCaughtUp, or the open): a look at the files' change
+  // counters, no lock, nothing re-read, so it may be asked once a second.
+  virtual bool ChangedElsewhere() { return false; }
+  // Before the view re-reads the table: a table this program may only read
+  // takes no read lock, so its reads never look at the counters; it takes
+  // in the other programs' changes here.
+  virtual void CatchUp() {}
+  // The view now shows the table as it is.
+  virtual void ViewCaughtUp() {}
+
+  // The engine session the table opens through (it holds the passwords of
+  // encrypted tables); none for a table without an engine.
+  virtual tessel::TTesselSession* Session() { return nullptr; }
 };
 
 }  // namespace marrowick

@@ -1,7 +1,9 @@
 // The main window on a copy of the sample catalogue in a temporary
 // directory: the real record set, grid and notes pane; the dialogs, the
-// save dialog, the message boxes, the shell and the notification area
-// answered by fakes; the table checked afterwards through the engine.
+// save dialog, the message boxes, the shell, the notification area, the
+// check's dialogs and the timers answered by fakes (the timers run only when
+// a test moves their clock); the table checked afterwards through the
+// engine.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -35,6 +37,7 @@
 #include "grid/qt/GridItemModel.h"
 #include "grid/qt/GridRowsView.h"
 #include "support/FakePlatform.h"
+#include "support/FakeTimers.h"
 #include "support/MemorySettingsStore.h"
 
 namespace marrowick::testing {
@@ -83,6 +86,31 @@ class TFakeSaveDialog : public ISaveDialog {
     std::optional<std::string> answer = answers.front();
     answers.pop_front();
     return answer;
+  }
+};
+
+class TFakeCheckDialogs : public ICheckDialogs {
+ public:
+  std::vector<std::string> titles;         // each progress shown
+  std::vector<int> steps;                  // every progress report
+  std::vector<TCatalogueCheckReport> reports;
+  std::vector<bool> offered;               // whether each report offered the repair
+  std::deque<bool> answers;                // Repair (true) or Close; Close when none is left
+  bool inProgress = false;
+
+  void BeginProgress(const std::string& title) override {
+    titles.push_back(title);
+    inProgress = true;
+  }
+  void Progress(int permille) override { steps.push_back(permille); }
+  void EndProgress() override { inProgress = false; }
+  bool ShowReport(const TCatalogueCheckReport& report, bool offerRepair) override {
+    reports.push_back(report);
+    offered.push_back(offerRepair);
+    if (answers.empty()) return false;
+    const bool answer = answers.front();
+    answers.pop_front();
+    return answer && offerRepair;
   }
 };
 
@@ -165,6 +193,9 @@ class MainWindowTest : public ::testing::Test {
     services.Clipboard = &clipboard_;
     services.Colors = &colors_;
     services.TrayAvailable = [this] { return trayPresent_; };
+    services.Timers = &timers_;
+    services.CheckDialogs = &checkDialogs_;
+    if (clipboardService_ != nullptr) services.Clipboard = clipboardService_;
     form_ = std::make_unique<TMainForm>(std::move(services));
     form_->Create();
     return *form_;
@@ -233,6 +264,10 @@ class MainWindowTest : public ::testing::Test {
   fakes::TFakeMessageBoxes boxes_;
   fakes::TFakeShell shell_;
   fakes::TFakeClipboard clipboard_;
+  // The clipboard the window is given instead of clipboard_, when set.
+  platform::IClipboard* clipboardService_ = nullptr;
+  fakes::TFakeTimers timers_;
+  TFakeCheckDialogs checkDialogs_;
   platform::TStandardColorScheme colors_;
   TFakeSiteDialog siteDialog_;
   TFakeExportDialog exportDialog_;

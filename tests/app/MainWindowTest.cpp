@@ -78,16 +78,19 @@ TEST_F(MainWindowTest, MenusCarryTheirCaptionsAccessKeysAndCheckItems) {
   TMainForm& form = CreateForm();
   std::vector<std::string> bar;
   for (const QAction* action : form.menuBar()->actions()) bar.push_back(action->text().toStdString());
-  EXPECT_EQ(bar, (std::vector<std::string>{"&File", "&Sites", "View", "&Help"}));
+  EXPECT_EQ(bar, (std::vector<std::string>{"&File", "&Sites", "View", "&Tools", "&Help"}));
   const TMainMenus& m = form.Menus();
   EXPECT_EQ(Captions(m.File), (std::vector<std::string>{"Export", "-", "&Exit"}));
-  EXPECT_EQ(Captions(m.Sites), (std::vector<std::string>{"&Add Site", "&Edit Site", "&Delete Site", "-", "View Site"}));
-  EXPECT_EQ(Captions(m.View), std::vector<std::string>{"Columns"});
+  EXPECT_EQ(Captions(m.Sites), (std::vector<std::string>{"&Add Site", "&Edit Site", "&Delete Site", "-", "View Site",
+                                                         "-", "Copy &URL", "Copy &Login", "Copy &Password"}));
+  EXPECT_EQ(Captions(m.View), (std::vector<std::string>{"Columns", "-", "&Refresh"}));
+  EXPECT_EQ(Captions(m.Tools), std::vector<std::string>{"&Check Catalogue"});
   EXPECT_EQ(Captions(m.Columns1), (std::vector<std::string>{"Site Category", "Site Name", "Site URL",
                                                             "Site Password", "Site Login"}));
   for (const QAction* item : m.Columns1->actions()) EXPECT_TRUE(item->isCheckable());
   EXPECT_EQ(Captions(m.Help), (std::vector<std::string>{"&Help", "-", "&About"}));
-  EXPECT_EQ(Captions(m.PopupMenu1), (std::vector<std::string>{"Add Site", "Edit Site", "Delete Site", "-", "View Site"}));
+  EXPECT_EQ(Captions(m.PopupMenu1), (std::vector<std::string>{"Add Site", "Edit Site", "Delete Site", "-", "View Site",
+                                                              "-", "Copy URL", "Copy Login", "Copy Password"}));
   EXPECT_EQ(form.GridWidget()->PopupMenu(), m.PopupMenu1);
   EXPECT_EQ(Captions(form.TrayMenu()), (std::vector<std::string>{"Add", "-", "Restore", "Exit"}));
 }

@@ -1,5 +1,7 @@
 #include "grid/model/QuickFind.h"
 
+#include <cstring>
+
 #include "dataset/TextConvert.h"
 
 namespace grid {
@@ -29,7 +31,11 @@ TFindNeedle::TFindNeedle(std::string_view text) : folded_(FoldFindText(text)) {
   if (folded_.empty()) return;
   const auto& upper = UpperTable();
   const auto lead = static_cast<unsigned char>(folded_[0]);
-  for (int c = 0; c < 256; ++c) first_[static_cast<std::size_t>(c)] = upper[static_cast<std::size_t>(c)] == lead;
+  // Windows-1252 pairs letters one to one: at most two bytes share an upper
+  // case.
+  for (int c = 0; c < 256 && leadCount_ < 2; ++c) {
+    if (upper[static_cast<std::size_t>(c)] == lead) leads_[static_cast<std::size_t>(leadCount_++)] = static_cast<char>(c);
+  }
 }
 
 bool TFindNeedle::FoundIn(std::string_view text) const {
@@ -37,16 +43,21 @@ bool TFindNeedle::FoundIn(std::string_view text) const {
   if (m == 0) return true;
   if (text.size() < m) return false;
   const auto& upper = UpperTable();
-  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
   const auto* n = reinterpret_cast<const unsigned char*>(folded_.data());
-  const std::size_t last = text.size() - m;
-  // Candidates start where the first byte matches; most texts are rejected
-  // there, one table look-up per byte.
-  for (std::size_t i = 0; i <= last; ++i) {
-    if (!first_[s[i]]) continue;
-    std::size_t j = 1;
-    while (j < m && upper[s[i + j]] == n[j]) ++j;
-    if (j == m) return true;
+  const char* begin = text.data();
+  const char* last = begin + (text.size() - m);  // the last place a match can start
+  // Candidates are found with memchr, one sweep per case of the first
+  // letter; only there are bytes folded and compared.
+  for (int k = 0; k < leadCount_; ++k) {
+    const char lead = leads_[static_cast<std::size_t>(k)];
+    for (const char* p = begin; p <= last; ++p) {
+      p = static_cast<const char*>(std::memchr(p, lead, static_cast<std::size_t>(last - p) + 1));
+      if (p == nullptr) break;
+      const auto* s = reinterpret_cast<const unsigned char*>(p);
+      std::size_t j = 1;
+      while (j < m && upper[s[j]] == n[j]) ++j;
+      if (j == m) return true;
+    }
   }
   return false;
 }

@@ -27,8 +27,9 @@ class TFindNeedle {
 
  private:
   std::string folded_;
-  // The bytes whose upper case is the needle's first byte.
-  std::array<bool, 256> first_{};
+  // The bytes whose upper case is the needle's first byte (one or two).
+  std::array<char, 2> leads_{};
+  int leadCount_ = 0;
 };
 
 // Text folded as the quick find compares it (each byte to upper case).

@@ -713,7 +713,11 @@ void TCustomTreeList::ExpandedChanging(TTreeListNode* /*node*/) {
 
 void TCustomTreeList::ExpandedChangedNow(TTreeListNode* node) {
   visibleValid_ = false;
-  if (Reporting()) ForEachObserver([node](IGridObserver& o) { o.ExpandedChanged(node); });
+  // A group opening or closing moves no row: it is told even while the
+  // quick find reports the tree's changes as resets.
+  if (updateCount_ == 0 && !observers_.empty()) {
+    ForEachObserver([node](IGridObserver& o) { o.ExpandedChanged(node); });
+  }
 }
 
 // ---------------------------------------------------------------------------

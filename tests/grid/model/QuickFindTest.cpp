@@ -40,7 +40,8 @@ TEST(FindNeedleTest, LetterCaseOfWindows1252IsIgnored) {
 
 // Records a view's notifications.
 struct TRecorder : IGridObserver {
-  int aboutToReset = 0, reset = 0, rowChanged = 0, rowsInserted = 0, rowsRemoved = 0, focus = 0;
+  int aboutToReset = 0, reset = 0, rowChanged = 0, rowsInserted = 0, rowsRemoved = 0, focus = 0, expanded = 0;
+  void ExpandedChanged(TTreeListNode*) override { ++expanded; }
   void TreeAboutToBeReset() override { ++aboutToReset; }
   void TreeReset() override { ++reset; }
   void RowChanged(TTreeListNode*) override { ++rowChanged; }
@@ -159,6 +160,13 @@ TEST_F(QuickFindTest, NarrowsToMatchingSitesWithCountsAndMovesTheFocusToTheFirst
   }
   EXPECT_EQ(grid->PriorShownRow(walked[2]), walked[1]);
   EXPECT_EQ(DataNodeOf(*grid, "https://h1.example/")->GetAbsoluteIndex(), -1);
+  // Closing a group moves no shown position: the view hears that alone.
+  recorder.Clear();
+  grid->ToggleExpanded(GroupOf(*grid, "News"));
+  EXPECT_EQ(recorder.expanded, 1);
+  EXPECT_EQ(recorder.reset, 0);
+  EXPECT_EQ(grid->VisibleRowCount(), 7);
+  grid->ToggleExpanded(GroupOf(*grid, "News"));
   grid->KeyDown(TGridKey::Down);  // School -> the Health row (standing for its first record)
   grid->KeyDown(TGridKey::Down);
   EXPECT_EQ(table->CurrentUrl(), "https://h2.example/");

@@ -1,6 +1,7 @@
 #include "export/ExportFile.h"
 
 #include "dataset/TextConvert.h"
+#include "export/BookmarkExport.h"
 #include "export/ExcelExport.h"
 #include "export/HtmlExport.h"
 #include "export/TextExport.h"
@@ -8,7 +9,8 @@
 namespace exports {
 
 std::optional<TExportFormat> FormatFromName(std::string_view name) {
-  for (TExportFormat format : {TExportFormat::Html, TExportFormat::Excel, TExportFormat::Text}) {
+  for (TExportFormat format :
+       {TExportFormat::Html, TExportFormat::Excel, TExportFormat::Text, TExportFormat::Bookmarks}) {
     if (dataset::AnsiSameText(name, FormatName(format))) return format;
   }
   return std::nullopt;
@@ -33,6 +35,7 @@ const char* FormatName(TExportFormat format) {
   switch (format) {
     case TExportFormat::Excel: return "excel";
     case TExportFormat::Text: return "text";
+    case TExportFormat::Bookmarks: return "bookmarks";
     case TExportFormat::Html: break;
   }
   return "html";
@@ -56,6 +59,7 @@ void ExportToFile(IRowSource& grid, const std::string& fileName, TExportFormat f
     case TExportFormat::Html: SaveToHTML(grid, fileName, scheme); return;
     case TExportFormat::Excel: SaveToXLS(grid, fileName, scheme); return;
     case TExportFormat::Text: SaveAllToTextFile(grid, fileName); return;
+    case TExportFormat::Bookmarks: SaveToBookmarks(grid, fileName); return;
   }
 }
 
@@ -64,6 +68,7 @@ void ExportToStream(IRowSource& grid, IByteSink& stream, TExportFormat format, c
     case TExportFormat::Html: TDBGridExportHTML(grid, scheme).SaveToStream(stream); return;
     case TExportFormat::Excel: TDBGridExportExcel(grid, scheme).SaveToStream(stream); return;
     case TExportFormat::Text: SaveAllToStream(grid, stream); return;
+    case TExportFormat::Bookmarks: SaveBookmarksToStream(grid, stream); return;
   }
 }
 

@@ -22,14 +22,17 @@ namespace exports {
 
 using marrowick::platform::IColorScheme;
 
-enum class TExportFormat { Html, Excel, Text };
+// Bookmarks: the Netscape bookmark file browsers import
+// (BookmarkExport.h).
+enum class TExportFormat { Html, Excel, Text, Bookmarks };
 
-// "html", "excel" or "text", in any letter case.
+// "html", "excel", "text" or "bookmarks", in any letter case.
 std::optional<TExportFormat> FormatFromName(std::string_view name);
 // By the file name's extension, in any letter case: .html and .htm, .xls,
-// .txt. Nothing for another extension or none.
+// .txt. Nothing for another extension or none. A bookmark file is an .html
+// file too: that format is only ever chosen by its name.
 std::optional<TExportFormat> FormatFromExtension(std::string_view fileName);
-// "html", "excel" or "text".
+// "html", "excel", "text" or "bookmarks".
 const char* FormatName(TExportFormat format);
 
 // The grid as an HTML page (every row, collapsed groups included).
@@ -38,7 +41,7 @@ void SaveToHTML(IRowSource& grid, const std::string& fileName, const IColorSchem
 void SaveToXLS(IRowSource& grid, const std::string& fileName, const IColorScheme& scheme);
 
 // The export in the format into the file. The text export writes the rows
-// as shown and uses no colours.
+// as shown and uses no colours; the bookmark file uses none either.
 void ExportToFile(IRowSource& grid, const std::string& fileName, TExportFormat format,
                   const IColorScheme& scheme);
 // The same bytes into a sink.

@@ -222,5 +222,51 @@ TEST_F(LiveViewTest, RefreshTakesChangesInAtOnceAndAHiddenWindowDoesNotLook) {
   EXPECT_EQ(RowName(kBbc), "While hidden");
 }
 
+// The view alone: a look that fails is no change; a refresh that fails is
+// reported once and the view rests until asked again; stopping ends the
+// looks.
+TEST(LiveViewAloneTest, FailuresAreReportedOnceAndStoppingEndsTheLooks) {
+  fakes::TFakeTimers timers;
+  bool changed = false;
+  bool lookFails = false;
+  bool refreshFails = false;
+  std::vector<std::string> errors;
+  TLiveView::THooks hooks;
+  hooks.ChangedElsewhere = [&] {
+    if (lookFails) throw std::runtime_error("cannot read");
+    return changed;
+  };
+  hooks.Busy = [] { return false; };
+  hooks.Refresh = [&] {
+    if (refreshFails) throw std::runtime_error("refresh failed");
+  };
+  hooks.OnError = [&](const std::exception& error) { errors.push_back(error.what()); };
+  TLiveView view(timers, hooks);
+  view.Start();
+  view.Start();
+  EXPECT_EQ(timers.PendingCount(), 1);
+
+  lookFails = true;
+  timers.Advance(3 * TLiveView::kInterval);
+  EXPECT_EQ(view.Refreshes(), 0);
+  EXPECT_TRUE(errors.empty());
+
+  lookFails = false;
+  changed = true;
+  refreshFails = true;
+  timers.Advance(5 * TLiveView::kInterval);
+  EXPECT_EQ(errors, std::vector<std::string>{"refresh failed"});
+  EXPECT_TRUE(view.Paused());
+  refreshFails = false;
+  view.Resume();
+  timers.Advance(TLiveView::kInterval);
+  EXPECT_EQ(view.Refreshes(), 1);
+
+  view.Stop();
+  EXPECT_EQ(timers.PendingCount(), 0);
+  timers.Advance(5 * TLiveView::kInterval);
+  EXPECT_EQ(view.Refreshes(), 1);
+}
+
 }  // namespace
 }  // namespace marrowick

@@ -59,7 +59,7 @@ bool TDataCursor::GotoBookmarkInternal(const std::vector<uint8_t>& bookmark, boo
 
   if (PhysicalOrder()) {
     const int32_t wanted = bookmark.size() >= 4 ? GetI32(bookmark.data()) : 0;
-    if (resultCount_ == 0 || resultBits_.Size() == 0) {
+    if (results_.Count() == 0 || results_.Bits().Size() == 0) {
       SetEmpty();
       return loose;
     }
@@ -73,10 +73,10 @@ bool TDataCursor::GotoBookmarkInternal(const std::vector<uint8_t>& bookmark, boo
     }
     TIndexTree tree = CurrentTree();
     TTreePosition p = tree.LowerBound(bookmark.data());
-    if (!p.Valid() || (rangeActive_ && p.Ordinal > rangeLast_)) {
+    if (!p.Valid() || (results_.RangeActive() && p.Ordinal > results_.RangeLast())) {
       pastEnd = true;
     } else {
-      if (rangeActive_ && p.Ordinal < rangeFirst_) p = tree.AtOrdinal(rangeFirst_);
+      if (results_.RangeActive() && p.Ordinal < results_.RangeFirst()) p = tree.AtOrdinal(results_.RangeFirst());
       SetEntry(p);
       if (!SettleForward()) pastEnd = true;
     }

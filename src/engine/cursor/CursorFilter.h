@@ -38,7 +38,7 @@ class TFilter {
   virtual std::unique_ptr<TFilter> Copy() const = 0;
 
  private:
-  friend class TDataCursor;
+  friend class TResultSet;
   bool active_ = false;
   TRecordsBitmap bits_;
 };

@@ -1,8 +1,6 @@
 // Attaching, activating and dropping the cursor's filters. Activating or
 // deactivating one switches bitmap mode as needed and keeps the cursor on
 // its record when that record is still in the record set.
-#include <algorithm>
-
 #include "engine/base/TesselError.h"
 #include "engine/cursor/CursorFilter.h"
 #include "engine/cursor/CursorFrame.h"
@@ -10,39 +8,22 @@
 
 namespace tessel {
 
-namespace {
-constexpr size_t kMaxFilters = 256;
-}
-
 TFilter* TDataCursor::AddFilter(std::unique_ptr<TFilter> filter) {
   CheckOpen();
   if (!filter) Raise(ec::InvalidFilterHandle);
-  if (filters_.size() >= kMaxFilters) Raise(ec::TooManyFilters);
-  filter->active_ = false;
-  filter->bits_.Resize(0);
-  filters_.push_back(std::move(filter));
-  return filters_.back().get();
+  if (results_.Full()) Raise(ec::TooManyFilters);
+  return results_.AddFilter(std::move(filter));
 }
 
-bool TDataCursor::Filtered() const {
-  return std::any_of(filters_.begin(), filters_.end(), [](const auto& f) { return f->Active(); });
-}
-
-namespace {
-template <typename List>
-auto FindFilter(List& filters, const TFilter* filter) {
-  return std::find_if(filters.begin(), filters.end(), [&](const auto& f) { return f.get() == filter; });
-}
-}  // namespace
+bool TDataCursor::Filtered() const { return results_.Filtered(); }
 
 void TDataCursor::ActivateFilter(TFilter* filter) {
   CheckOpen();
-  auto it = FindFilter(filters_, filter);
-  if (it == filters_.end()) Raise(ec::InvalidFilterHandle);
+  if (!results_.Holds(filter)) Raise(ec::InvalidFilterHandle);
   if (filter->Active()) return;
   TCursorFrame::Run(*this, [&] {
     const std::vector<uint8_t> bookmark = Bookmark();
-    filter->active_ = true;
+    results_.Activate(*filter);
     try {
       UpdateMode();
       RecomputeRangeOrdinals();
@@ -50,8 +31,7 @@ void TDataCursor::ActivateFilter(TFilter* filter) {
       EvaluateFilter(*filter);
       BuildBitmaps(false);
     } catch (...) {
-      filter->active_ = false;
-      filter->bits_.Resize(0);
+      results_.Deactivate(*filter);
       UpdateMode();
       throw;
     }
@@ -61,39 +41,35 @@ void TDataCursor::ActivateFilter(TFilter* filter) {
 
 void TDataCursor::DeactivateFilter(TFilter* filter) {
   CheckOpen();
-  auto it = FindFilter(filters_, filter);
-  if (it == filters_.end()) Raise(ec::InvalidFilterHandle);
+  if (!results_.Holds(filter)) Raise(ec::InvalidFilterHandle);
   if (!filter->Active()) return;
   TCursorFrame::Run(*this, [&] {
     const std::vector<uint8_t> bookmark = Bookmark();
-    filter->active_ = false;
-    filter->bits_.Resize(0);
+    results_.Deactivate(*filter);
     UpdateMode();
-    if (bitmapMode_) BuildBitmaps(false);
+    if (results_.BitmapMode()) BuildBitmaps(false);
     GotoBookmarkInternal(bookmark, true);
   });
 }
 
 void TDataCursor::DropFilter(TFilter* filter) {
   CheckOpen();
-  auto it = FindFilter(filters_, filter);
-  if (it == filters_.end()) Raise(ec::InvalidFilterHandle);
+  if (!results_.Holds(filter)) Raise(ec::InvalidFilterHandle);
   if (filter->Active()) DeactivateFilter(filter);
-  filters_.erase(FindFilter(filters_, filter));
+  results_.Remove(filter);
 }
 
 void TDataCursor::DropAllFilters() {
   CheckOpen();
-  const bool wasFiltered = Filtered();
-  if (!wasFiltered) {
-    filters_.clear();
+  if (!Filtered()) {
+    results_.RemoveAll();
     return;
   }
   TCursorFrame::Run(*this, [&] {
     const std::vector<uint8_t> bookmark = Bookmark();
-    filters_.clear();
+    results_.RemoveAll();
     UpdateMode();
-    if (bitmapMode_) BuildBitmaps(false);
+    if (results_.BitmapMode()) BuildBitmaps(false);
     GotoBookmarkInternal(bookmark, true);
   });
 }

@@ -2,6 +2,7 @@
 // the result bitmap, record numbers and counts, key searches and ranges.
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "engine/base/Bytes.h"
 #include "engine/base/TesselError.h"
@@ -34,34 +35,26 @@ void TDataCursor::SetEntry(const TTreePosition& p) {
   ordinal_ = p.Ordinal;
 }
 
-bool TDataCursor::InResult(int32_t recordNumber) const { return !bitmapMode_ || resultBits_.Test(recordNumber); }
+void TDataCursor::TakeEntry(TIndexEntry&& entry) {
+  pos_ = entry.Position;
+  key_ = std::move(entry.Key);
+  physical_ = entry.Record;
+  ordinal_ = entry.Position.Ordinal;
+}
 
 bool TDataCursor::StepIndex(bool forward) {
   if (!pos_.Valid()) return false;
   TIndexTree tree = CurrentTree();
-  TTreePosition p = pos_;
-  while (true) {
-    p = forward ? tree.Next(p) : tree.Prior(p);
-    if (!p.Valid()) return false;
-    if (rangeActive_ && (forward ? p.Ordinal > rangeLast_ : p.Ordinal < rangeFirst_)) return false;
-    int32_t recordNumber = 0;
-    std::vector<uint8_t> key = tree.KeyAt(p, &recordNumber);
-    // In bitmap mode entries outside the result are passed over; they still
-    // count in the ordinal.
-    if (InResult(recordNumber)) {
-      pos_ = p;
-      key_ = std::move(key);
-      physical_ = recordNumber;
-      ordinal_ = p.Ordinal;
-      return true;
-    }
-  }
+  TIndexEntry entry;
+  if (!results_.Step(tree, pos_, forward, entry)) return false;
+  TakeEntry(std::move(entry));
+  return true;
 }
 
 bool TDataCursor::StepPhysical(bool forward) {
   int32_t r = physical_;
   int32_t ordinal = ordinal_;
-  if (!resultBits_.Seek(r, forward ? 1 : -1, ordinal)) return false;
+  if (!results_.Bits().Seek(r, forward ? 1 : -1, ordinal)) return false;
   physical_ = r;
   ordinal_ = ordinal;
   return true;
@@ -74,23 +67,14 @@ bool TDataCursor::Step(bool forward) {
 }
 
 bool TDataCursor::SettleForward() {
-  if (InResult(physical_)) return true;
-  const TTreePosition start = pos_;
-  const std::vector<uint8_t> key = key_;
-  const int32_t physical = physical_;
-  const int32_t ordinal = ordinal_;
-  if (StepIndex(true)) return true;
-  pos_ = start;
-  key_ = key;
-  physical_ = physical;
-  ordinal_ = ordinal;
-  return false;
+  // A step that finds nothing leaves the cursor on the entry.
+  return InResult(physical_) || StepIndex(true);
 }
 
 bool TDataCursor::FirstOfSet() {
   backward_ = false;
   if (PhysicalOrder()) {
-    const int32_t r = resultBits_.FirstAtOrAbove(1);
+    const int32_t r = results_.Bits().FirstAtOrAbove(1);
     if (r == 0) return false;
     physical_ = r;
     ordinal_ = 1;
@@ -98,7 +82,7 @@ bool TDataCursor::FirstOfSet() {
   }
   if (RecordCount() == 0) return false;
   TIndexTree tree = CurrentTree();
-  TTreePosition p = tree.AtOrdinal(rangeFirst_);
+  TTreePosition p = tree.AtOrdinal(results_.RangeFirst());
   if (!p.Valid()) return false;
   SetEntry(p);
   return SettleForward();
@@ -107,16 +91,16 @@ bool TDataCursor::FirstOfSet() {
 bool TDataCursor::LastOfSet() {
   backward_ = true;
   if (PhysicalOrder()) {
-    const int32_t r = resultBits_.LastAtOrBelow(resultBits_.Size());
+    const int32_t r = results_.Bits().LastAtOrBelow(results_.Bits().Size());
     if (r == 0) return false;
     physical_ = r;
-    ordinal_ = resultCount_;
+    ordinal_ = results_.Count();
     return true;
   }
   if (RecordCount() == 0) return false;
   TIndexTree tree = CurrentTree();
-  TTreePosition p = tree.AtOrdinal(rangeLast_);
-  if (!p.Valid() && !rangeActive_) p = tree.AtOrdinal(tree.EntryCount());
+  TTreePosition p = tree.AtOrdinal(results_.RangeLast());
+  if (!p.Valid() && !results_.RangeActive()) p = tree.AtOrdinal(tree.EntryCount());
   if (!p.Valid()) return false;
   SetEntry(p);
   if (InResult(physical_)) return true;
@@ -220,7 +204,7 @@ int TDataCursor::UpcomingRecords(int32_t* out, int max) {
   const bool forward = stepForward_;
   int n = 0;
   if (PhysicalOrder()) {
-    const TRecordsBitmap* bits = bitmapMode_ ? &resultBits_ : nullptr;
+    const TRecordsBitmap* bits = results_.BitmapMode() ? &results_.Bits() : nullptr;
     const int32_t last = table_->Data().PhysicalRecordCount();
     // A sparse result is not searched far: the plan is only a guess.
     int scanned = 0;
@@ -242,9 +226,9 @@ int TDataCursor::UpcomingRecords(int32_t* out, int max) {
     int32_t ordinal = pos_.Ordinal;
     for (entry += forward ? 1 : -1; n < max && entry >= 1 && entry <= page->Count(); entry += forward ? 1 : -1) {
       ordinal += forward ? 1 : -1;
-      if (rangeActive_ && (ordinal > rangeLast_ || ordinal < rangeFirst_)) break;
+      if (results_.RangeActive() && (ordinal > results_.RangeLast() || ordinal < results_.RangeFirst())) break;
       const int32_t r = page->Value(entry);
-      if (bitmapMode_ && !resultBits_.Test(r)) continue;
+      if (!InResult(r)) continue;
       out[n++] = r;
     }
   } catch (...) {
@@ -344,7 +328,7 @@ void TDataCursor::GotoRecordNumber(int32_t number) {
   CheckOpen();
   TCursorFrame::Run(*this, [&] {
     if (PhysicalOrder()) {
-      const int32_t r = number < 1 ? 0 : resultBits_.NthSet(number);
+      const int32_t r = number < 1 ? 0 : results_.Bits().NthSet(number);
       if (r == 0) {
         GotoLastInternal();
         return;
@@ -370,7 +354,7 @@ void TDataCursor::GotoRecordNumber(int32_t number) {
       return;
     }
     TIndexTree tree = CurrentTree();
-    const TTreePosition p = tree.AtOrdinal(rangeFirst_ + number - 1);
+    const TTreePosition p = tree.AtOrdinal(results_.RangeFirst() + number - 1);
     if (!p.Valid()) {
       GotoLastInternal();
       return;
@@ -388,16 +372,11 @@ void TDataCursor::GotoRecordNumber(int32_t number) {
 int32_t TDataCursor::RecordNumber() const {
   if (!open_ || ordinal_ <= 0) return 0;
   if (PhysicalOrder()) return ordinal_;
-  const int32_t n = ordinal_ - rangeFirst_ + 1;
+  const int32_t n = ordinal_ - results_.RangeFirst() + 1;
   return n > 0 ? n : 0;
 }
 
-int32_t TDataCursor::RecordCount() const {
-  if (!open_) return 0;
-  if (bitmapMode_) return resultCount_;
-  if (rangeFirst_ <= 0 || rangeLast_ <= 0) return 0;
-  return std::max(rangeLast_ - rangeFirst_ + 1, 0);
-}
+int32_t TDataCursor::RecordCount() const { return open_ ? results_.RecordCount() : 0; }
 
 int32_t TDataCursor::PhysicalRecordNumber() const { return Empty() ? 0 : physical_; }
 
@@ -442,14 +421,15 @@ uint16_t TDataCursor::GetCurrent(uint8_t* buffer, bool lock) {
 
 void TDataCursor::MakePhysicalCurrent(int32_t recordNumber) {
   bof_ = eof_ = false;
-  int32_t r = resultBits_.FirstAtOrAbove(std::max(recordNumber, 1));
-  if (r == 0) r = resultBits_.LastAtOrBelow(recordNumber - 1);
+  const TRecordsBitmap& bits = results_.Bits();
+  int32_t r = bits.FirstAtOrAbove(std::max(recordNumber, 1));
+  if (r == 0) r = bits.LastAtOrBelow(recordNumber - 1);
   if (r == 0) {
     SetEmpty();
     return;
   }
   physical_ = r;
-  ordinal_ = resultBits_.CountBelow(r) + 1;
+  ordinal_ = bits.CountBelow(r) + 1;
 }
 
 // ---------------------------------------------------------------------------
@@ -524,7 +504,8 @@ bool TDataCursor::SearchKey(const std::vector<uint8_t>& key, size_t compareLengt
   if (exact) {
     const TTreePosition p = tree.LowerBound(key.data());
     if (!p.Valid()) return false;
-    if (rangeActive_ && (p.Ordinal < rangeFirst_ || p.Ordinal > rangeLast_)) return false;
+    if (results_.RangeActive() && (p.Ordinal < results_.RangeFirst() || p.Ordinal > results_.RangeLast()))
+      return false;
     int32_t recordNumber = 0;
     const std::vector<uint8_t> found = tree.KeyAt(p, &recordNumber);
     if (ctx.CompareKeys(found.data(), key.data(), compareLength) != 0 || !InResult(recordNumber)) return false;
@@ -540,10 +521,10 @@ bool TDataCursor::SearchKey(const std::vector<uint8_t>& key, size_t compareLengt
     return false;
   }
   TTreePosition p = tree.LowerBound(key.data());
-  if (!p.Valid() || (rangeActive_ && p.Ordinal > rangeLast_)) {
+  if (!p.Valid() || (results_.RangeActive() && p.Ordinal > results_.RangeLast())) {
     pastEnd = true;
   } else {
-    if (rangeActive_ && p.Ordinal < rangeFirst_) p = tree.AtOrdinal(rangeFirst_);
+    if (results_.RangeActive() && p.Ordinal < results_.RangeFirst()) p = tree.AtOrdinal(results_.RangeFirst());
     SetEntry(p);
     if (!SettleForward()) pastEnd = true;
   }
@@ -583,9 +564,9 @@ uint16_t TDataCursor::GotoSameRecord(TDataCursor& other) {
     if (!other.open_ || other.Empty() || other.physical_ <= 0) return ec::RecordNotFound;
     if (PhysicalOrder()) {
       const int32_t r = other.physical_;
-      if (!resultBits_.Test(r)) return ec::RecordNotFound;
+      if (!results_.Bits().Test(r)) return ec::RecordNotFound;
       physical_ = r;
-      ordinal_ = resultBits_.CountBelow(r) + 1;
+      ordinal_ = results_.Bits().CountBelow(r) + 1;
       bof_ = eof_ = false;
     } else {
       const TKeyContext& ctx = KeyContext(indexNumber_);
@@ -602,25 +583,13 @@ uint16_t TDataCursor::GotoSameRecord(TDataCursor& other) {
 
 void TDataCursor::RecomputeRangeOrdinals() {
   const int32_t count = table_->Index().Header.ActiveRecordCount;
-  if (!rangeActive_ || PhysicalOrder()) {
-    rangeFirst_ = 1;
-    rangeLast_ = count;
+  if (!Ranged()) {
+    results_.RecomputeRangeOrdinals(count, nullptr, nullptr);
     return;
   }
-  const TKeyContext& ctx = KeyContext(indexNumber_);
-  if (ctx.CompareKeys(rangeStart_.data(), rangeEnd_.data()) > 0) {
-    rangeFirst_ = rangeLast_ = 0;
-    return;
-  }
+  const TKeyContext& key = KeyContext(indexNumber_);
   TIndexTree tree = CurrentTree();
-  const TTreePosition first = tree.LowerBound(rangeStart_.data());
-  const TTreePosition last = tree.UpperBound(rangeEnd_.data());
-  if (!first.Valid() || !last.Valid() || first.Ordinal > last.Ordinal) {
-    rangeFirst_ = rangeLast_ = 0;
-    return;
-  }
-  rangeFirst_ = first.Ordinal;
-  rangeLast_ = last.Ordinal;
+  results_.RecomputeRangeOrdinals(count, &tree, &key);
 }
 
 void TDataCursor::SetRange(const uint8_t* startSource, int startFieldCount, const uint8_t* endSource,
@@ -630,26 +599,26 @@ void TDataCursor::SetRange(const uint8_t* startSource, int startFieldCount, cons
   TCursorFrame::Run(*this, [&] {
     const bool descending = IndexDescending();
     const size_t length = KeyLength();
-    rangeStart_ = startSource != nullptr ? FillKey(startSource, readyMade, startFieldCount, 0, descending, nullptr)
-                                         : std::vector<uint8_t>(length, 0x00);
-    rangeEnd_ = endSource != nullptr ? FillKey(endSource, readyMade, endFieldCount, 0, !descending, nullptr)
-                                     : std::vector<uint8_t>(length, 0xFF);
-    rangeActive_ = true;
+    std::vector<uint8_t> start = startSource != nullptr
+                                     ? FillKey(startSource, readyMade, startFieldCount, 0, descending, nullptr)
+                                     : std::vector<uint8_t>(length, 0x00);
+    std::vector<uint8_t> end = endSource != nullptr
+                                   ? FillKey(endSource, readyMade, endFieldCount, 0, !descending, nullptr)
+                                   : std::vector<uint8_t>(length, 0xFF);
+    results_.SetRange(std::move(start), std::move(end));
     RecomputeRangeOrdinals();
-    if (bitmapMode_) BuildBitmaps(false);
+    if (results_.BitmapMode()) BuildBitmaps(false);
     Refind(current_.data());
   });
 }
 
 void TDataCursor::CancelRange() {
   CheckOpen();
-  if (!rangeActive_) return;
+  if (!results_.RangeActive()) return;
   TCursorFrame::Run(*this, [&] {
-    rangeActive_ = false;
-    rangeStart_.assign(KeyLength(), 0x00);
-    rangeEnd_.assign(KeyLength(), 0xFF);
+    results_.CancelRange(KeyLength());
     RecomputeRangeOrdinals();
-    if (bitmapMode_) BuildBitmaps(false);
+    if (results_.BitmapMode()) BuildBitmaps(false);
     Refind(current_.data());
   });
 }
@@ -669,63 +638,21 @@ void TDataCursor::Refind(const uint8_t* image) {
 // Bitmaps
 
 void TDataCursor::BuildAllRecordsBitmap() {
-  const int32_t slots = table_->Data().PhysicalRecordCount();
-  allBits_.Resize(slots);
-  allBits_.ClearAll();
-  // The deleted slots are marked from "Sys Deleted" (deleted flag 1, every
-  // record identifier) and the bitmap inverted.
-  TIndexTree tree = Tree(kSysDeletedSlot);
-  const uint8_t firstDeleted[5] = {1, 0, 0, 0, 0};
-  for (TTreePosition p = tree.LowerBound(firstDeleted); p.Valid(); p = tree.Next(p)) {
-    int32_t recordNumber = 0;
-    const std::vector<uint8_t> key = tree.KeyAt(p, &recordNumber);
-    if (key[0] != 1) break;
-    allBits_.Set(recordNumber);
-  }
-  allBits_.Not();
-}
-
-void TDataCursor::BuildRangeBitmap() {
-  const int32_t slots = table_->Data().PhysicalRecordCount();
-  rangeBits_.Resize(slots);
-  rangeBits_.ClearAll();
-  if (rangeFirst_ <= 0 || rangeLast_ <= 0) return;
-  TIndexTree tree = CurrentTree();
-  auto mark = [&](int32_t from, int32_t to) {
-    if (from > to) return;
-    TTreePosition p = tree.AtOrdinal(from);
-    for (; p.Valid() && p.Ordinal <= to; p = tree.Next(p)) {
-      int32_t recordNumber = 0;
-      tree.KeyAt(p, &recordNumber);
-      rangeBits_.Set(recordNumber);
-    }
-  };
-  const int32_t total = tree.EntryCount();
-  const int32_t inside = rangeLast_ - rangeFirst_ + 1;
-  if (!KeyContext(indexNumber_).HasLocale() && inside > total / 2) {
-    // The smaller outside parts are walked and the bitmap inverted.
-    mark(1, rangeFirst_ - 1);
-    mark(rangeLast_ + 1, total);
-    rangeBits_.Not();
-  } else {
-    mark(rangeFirst_, rangeLast_);
-  }
+  results_.BuildAllRecords(table_->Data().PhysicalRecordCount(), Tree(kSysDeletedSlot));
 }
 
 void TDataCursor::EvaluateFilter(TFilter& filter) {
   const int32_t slots = table_->Data().PhysicalRecordCount();
-  filter.bits_.Resize(slots);
-  filter.bits_.ClearAll();
   std::vector<uint8_t> image(recordSize_, 0);
   const bool wasBackward = backward_;
   backward_ = false;
   // The read-ahead plan follows the walk over the active records.
-  scanBits_ = &allBits_;
+  scanBits_ = &results_.AllRecords();
   try {
-    for (int32_t r = allBits_.FirstAtOrAbove(1); r != 0; r = allBits_.FirstAtOrAbove(r + 1)) {
-      FetchImage(r, image.data());
-      if (filter.Accepts(*this, image.data())) filter.bits_.Set(r);
-    }
+    results_.EvaluateFilter(filter, slots, [&](int32_t record) {
+      FetchImage(record, image.data());
+      return filter.Accepts(*this, image.data());
+    });
   } catch (...) {
     scanBits_ = nullptr;
     backward_ = wasBackward;
@@ -735,30 +662,15 @@ void TDataCursor::EvaluateFilter(TFilter& filter) {
   backward_ = wasBackward;
 }
 
-void TDataCursor::CombineResult() {
-  const int32_t slots = table_->Data().PhysicalRecordCount();
-  resultBits_.CopyFrom(allBits_);
-  if (resultBits_.Size() != slots) resultBits_.Resize(slots);
-  if (rangeActive_ && !PhysicalOrder()) resultBits_.And(rangeBits_);
-  for (const auto& filter : filters_)
-    if (filter->Active()) resultBits_.And(filter->Bits());
-  resultCount_ = resultBits_.Count();
-}
-
 void TDataCursor::BuildBitmaps(bool reevaluateFilters) {
-  if (!bitmapMode_) return;
-  BuildAllRecordsBitmap();
-  if (rangeActive_ && !PhysicalOrder()) {
-    BuildRangeBitmap();
-  } else {
-    rangeBits_.Resize(0);
-  }
-  for (const auto& filter : filters_) {
-    if (!filter->Active()) continue;
-    // Records of other users (new or changed) are judged again.
-    if (reevaluateFilters || filter->Bits().Size() != allBits_.Size()) EvaluateFilter(*filter);
-  }
-  CombineResult();
+  if (!results_.BitmapMode()) return;
+  const int32_t slots = table_->Data().PhysicalRecordCount();
+  const bool ranged = Ranged();
+  std::optional<TIndexTree> order;
+  if (ranged) order.emplace(CurrentTree());
+  const bool locale = ranged && KeyContext(indexNumber_).HasLocale();
+  results_.Build(reevaluateFilters, slots, Tree(kSysDeletedSlot), ranged ? &*order : nullptr, locale,
+                 [&](TFilter& filter) { EvaluateFilter(filter); });
 }
 
 }  // namespace tessel

@@ -175,35 +175,10 @@ void TDataCursor::FlushAfterWrite(bool forceData, bool forceIndex) {
 // Bitmaps after a write
 
 void TDataCursor::UpdateBitsForRecord(int32_t slot, const uint8_t* image, bool present) {
-  if (!bitmapMode_) return;
-  const int32_t slots = table_->Data().PhysicalRecordCount();
-  if (allBits_.Size() != slots) allBits_.Resize(slots);
-  const bool ranged = rangeActive_ && !PhysicalOrder();
-  if (ranged && rangeBits_.Size() != slots) rangeBits_.Resize(slots);
-  for (const auto& filter : filters_)
-    if (filter->Active() && filter->bits_.Size() != slots) filter->bits_.Resize(slots);
-  if (present) {
-    allBits_.Set(slot);
-    if (ranged) {
-      const TKeyContext& ctx = KeyContext(indexNumber_);
-      const std::vector<uint8_t> key = ctx.BuildKey(image);
-      const bool inside =
-          ctx.CompareKeys(key.data(), rangeStart_.data()) >= 0 && ctx.CompareKeys(key.data(), rangeEnd_.data()) <= 0;
-      if (inside) rangeBits_.Set(slot);
-      else rangeBits_.Clear(slot);
-    }
-    for (const auto& filter : filters_) {
-      if (!filter->Active()) continue;
-      if (filter->Accepts(*this, image)) filter->bits_.Set(slot);
-      else filter->bits_.Clear(slot);
-    }
-  } else {
-    allBits_.Clear(slot);
-    if (ranged) rangeBits_.Clear(slot);
-    for (const auto& filter : filters_)
-      if (filter->Active()) filter->bits_.Clear(slot);
-  }
-  CombineResult();
+  if (!results_.BitmapMode()) return;
+  results_.UpdateRecord(slot, image, present, table_->Data().PhysicalRecordCount(),
+                        Ranged() ? &KeyContext(indexNumber_) : nullptr,
+                        [&](const TFilter& filter) { return filter.Accepts(*this, image); });
 }
 
 // Places the cursor on the written record (or, after a delete, where it
@@ -342,7 +317,7 @@ void TDataCursor::InsertRecord(uint8_t* image, bool reposition) {
         RepositionAfterWrite(written.data(), true);
       } else {
         // The cursor stays where it was; the pages under it may have moved.
-        if (bitmapMode_) UpdateBitsForRecord(slot, written.data(), true);
+        if (results_.BitmapMode()) UpdateBitsForRecord(slot, written.data(), true);
         GotoBookmarkInternal(before, true);
       }
     }
@@ -503,7 +478,7 @@ void TDataCursor::DeleteRecord(bool reposition) {
     if (changing) {
       RecomputeRangeOrdinals();
       if (reposition) UpdateBitsForRecord(slot, kept.data(), false);
-      else if (bitmapMode_) BuildBitmaps(false);
+      else if (results_.BitmapMode()) BuildBitmaps(false);
       // The deleted record's key leads to the record that followed it.
       physical_ = slot;
       RepositionAfterWrite(kept.data(), false);

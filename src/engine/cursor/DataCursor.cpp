@@ -202,9 +202,8 @@ void TDataCursor::Open() {
     RememberCounters();
     current_.assign(recordSize_, 0);
     saved_.assign(recordSize_, 0);
-    rangeActive_ = false;
+    results_.Reset();
     bof_ = eof_ = false;
-    bitmapMode_ = false;
     keyContexts_.clear();
     keyContexts_.resize(kIndexSlots);
     blobs_ = std::make_unique<TBlobHandles>(*table_, this);
@@ -221,7 +220,7 @@ void TDataCursor::Open() {
     TCursorFrame::Run(*this, [&] {
       RecomputeRangeOrdinals();
       UpdateMode();
-      if (bitmapMode_) BuildBitmaps(false);
+      if (results_.BitmapMode()) BuildBitmaps(false);
       GotoFirstInternal();
     });
   } catch (...) {
@@ -231,16 +230,7 @@ void TDataCursor::Open() {
 }
 
 void TDataCursor::ResetState() {
-  filters_.clear();
-  bitmapMode_ = false;
-  resultBits_.Resize(0);
-  rangeBits_.Resize(0);
-  allBits_.Resize(0);
-  resultCount_ = 0;
-  rangeActive_ = false;
-  rangeStart_.clear();
-  rangeEnd_.clear();
-  rangeFirst_ = rangeLast_ = 0;
+  results_.Reset();
   current_.clear();
   saved_.clear();
   pos_ = {};
@@ -411,20 +401,7 @@ bool TDataCursor::IndexCaseInsensitive() const {
          table_->Index().Header.Indexes[indexNumber_].CaseInsensitive != 0;
 }
 
-void TDataCursor::UpdateMode() {
-  const bool want = PhysicalOrder() || Filtered();
-  if (want) {
-    bitmapMode_ = true;
-    return;
-  }
-  if (bitmapMode_) {
-    bitmapMode_ = false;
-    resultBits_.Resize(0);
-    rangeBits_.Resize(0);
-    allBits_.Resize(0);
-    resultCount_ = 0;
-  }
-}
+void TDataCursor::UpdateMode() { results_.SetBitmapMode(PhysicalOrder() || Filtered()); }
 
 void TDataCursor::SelectIndex(const std::string& indexName) {
   CheckOpen();
@@ -432,7 +409,7 @@ void TDataCursor::SelectIndex(const std::string& indexName) {
   TCursorFrame::Run(
       *this,
       [&] {
-        if (rangeActive_) CancelRange();
+        if (results_.RangeActive()) CancelRange();
         const TIndexHeader& h = table_->Index().Header;
         int found = -1;
         for (int n = 0; n <= h.SecondaryCount && n <= kMaxSecondaryIndexes; ++n) {
@@ -455,14 +432,12 @@ void TDataCursor::SelectIndexNumber(uint8_t number) {
     Raise(ec::InvalidIndexName, {}, std::to_string(number));
   if (number == indexNumber_) return;
   TCursorFrame::Run(*this, [&] {
-    rangeActive_ = false;
-    rangeStart_.clear();
-    rangeEnd_.clear();
+    results_.CancelRange(0);
     const int32_t physical = physical_;
     LoadIndex(number);
     UpdateMode();
     RecomputeRangeOrdinals();
-    if (bitmapMode_) BuildBitmaps(false);
+    if (results_.BitmapMode()) BuildBitmaps(false);
     physical_ = physical;
     Refind(current_.data());
   });
@@ -509,7 +484,7 @@ void TDataCursor::EndRead() {
 void TDataCursor::Reposition() {
   CheckOpen();
   RecomputeRangeOrdinals();
-  if (bitmapMode_) BuildBitmaps(true);
+  if (results_.BitmapMode()) BuildBitmaps(true);
 }
 
 void TDataCursor::Refresh() {
@@ -540,7 +515,8 @@ bool TDataCursor::BeforeCacheMiss() {
 int TDataCursor::PlanRecordRun(int32_t first, int32_t* out, int max) {
   if (!open_ || max <= 0) return 0;
   int n = 0;
-  const TRecordsBitmap* bits = scanBits_ != nullptr ? scanBits_ : (bitmapMode_ && PhysicalOrder() ? &resultBits_ : nullptr);
+  const TRecordsBitmap* bits =
+      scanBits_ != nullptr ? scanBits_ : (results_.BitmapMode() && PhysicalOrder() ? &results_.Bits() : nullptr);
   if (bits != nullptr) {
     // Consecutive set bits in the direction of travel.
     out[n++] = first;
@@ -562,7 +538,7 @@ int TDataCursor::PlanRecordRun(int32_t first, int32_t* out, int max) {
     for (entry += backward_ ? -1 : 1; n < max && entry >= 1 && entry <= page->Count(); entry += backward_ ? -1 : 1) {
       expect += backward_ ? -1 : 1;
       const int32_t r = page->Value(entry);
-      if (r != expect || (bitmapMode_ && !resultBits_.Test(r))) break;
+      if (r != expect || !InResult(r)) break;
       out[n++] = r;
     }
   } catch (...) {
@@ -602,16 +578,14 @@ std::unique_ptr<TDataCursor> TDataCursor::Clone() {
 
     clone->fields_ = fields_;
     clone->SelectIndexNumber(indexNumber_);
-    if (rangeActive_ && !PhysicalOrder()) {
+    if (Ranged()) {
       TCursorFrame::Run(*clone, [&] {
-        clone->rangeStart_ = rangeStart_;
-        clone->rangeEnd_ = rangeEnd_;
-        clone->rangeActive_ = true;
+        clone->results_.CopyRange(results_);
         clone->RecomputeRangeOrdinals();
-        if (clone->bitmapMode_) clone->BuildBitmaps(false);
+        if (clone->results_.BitmapMode()) clone->BuildBitmaps(false);
       });
     }
-    for (const auto& filter : filters_) {
+    for (const auto& filter : results_.Filters()) {
       TFilter* copy = clone->AddFilter(filter->Copy());
       if (filter->Active()) clone->ActivateFilter(copy);
     }

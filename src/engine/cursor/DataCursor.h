@@ -1,7 +1,8 @@
 // The engine cursor: one reader/writer of one table. It holds the current
-// index, the position (an ordinal with BOF/EOF crack flags), an optional key
-// range, the attached filters, the current record image and the change
-// counters it last saw. All file work goes through the shared TDataTable.
+// index, the position (an ordinal with BOF/EOF crack flags), the current
+// record image and the change counters it last saw, and coordinates the
+// part that stands on its own: the result set (key range, filters and their
+// bitmaps). All file work goes through the shared TDataTable.
 //
 // Contract for results:
 // - Navigation reads return an engine code (tessel::ec): 0, 8705 (BOF),
@@ -22,6 +23,7 @@
 #include <vector>
 
 #include "engine/cursor/RecordBitmap.h"
+#include "engine/cursor/ResultSet.h"
 #include "engine/storage/Formats.h"
 #include "engine/storage/IndexTree.h"
 #include "engine/storage/ReadContext.h"
@@ -124,7 +126,7 @@ class TDataCursor final : public TReadContext {
   bool IndexDescending() const;
   bool IndexCaseInsensitive() const;
   bool PhysicalOrder() const;  // no ordering index
-  bool BitmapMode() const { return bitmapMode_; }
+  bool BitmapMode() const { return results_.BitmapMode(); }
 
   // ---- navigation ----
   void GotoFirst();  // BOF crack (empty: BOF and EOF)
@@ -171,7 +173,7 @@ class TDataCursor final : public TReadContext {
                 int endFieldCount, bool readyMade = false);
   void CancelRange();
   void ResetRange() { CancelRange(); }
-  bool RangeActive() const { return rangeActive_; }
+  bool RangeActive() const { return results_.RangeActive(); }
 
   // ---- change detection and re-reading ----
   // Read lock + change check; on a change: Reposition + loose GotoBookmark.
@@ -258,8 +260,8 @@ class TDataCursor final : public TReadContext {
   int PlanBlockPrefetch(int32_t* out, int max) override;
 
   // Range ordinals and the ordinal of the position (for tests and tools).
-  int32_t RangeFirst() const { return rangeFirst_; }
-  int32_t RangeLast() const { return rangeLast_; }
+  int32_t RangeFirst() const { return results_.RangeFirst(); }
+  int32_t RangeLast() const { return results_.RangeLast(); }
   int32_t Ordinal() const { return ordinal_; }
 
  private:
@@ -286,8 +288,10 @@ class TDataCursor final : public TReadContext {
   bool Empty() const { return bof_ && eof_; }
   void SetEmpty();
   void SetEntry(const TTreePosition& p);
-  bool EntryValid();
-  bool InResult(int32_t recordNumber) const;
+  void TakeEntry(TIndexEntry&& entry);
+  bool InResult(int32_t recordNumber) const { return results_.Contains(recordNumber); }
+  // Index mode with a key range: the result is the range's part of the index.
+  bool Ranged() const { return results_.RangeActive() && !PhysicalOrder(); }
   // Whether the cursor stands where the last GetNext/GetPrior step stopped.
   bool AtStepEnd() const;
   // Whether a GetNext/GetPrior step starts where the previous one stopped,
@@ -311,13 +315,14 @@ class TDataCursor final : public TReadContext {
   void GotoFirstInternal();
   void GotoLastInternal();
   void MakePhysicalCurrent(int32_t recordNumber);
+  // Exact: onto the entry whose first compareLength bytes equal key;
+  // nearest: onto the first entry not below it (past the end: the last
+  // record), answering whether those bytes are equal.
   bool SearchKey(const std::vector<uint8_t>& key, size_t compareLength, bool exact);
   void RecomputeRangeOrdinals();
   void BuildBitmaps(bool reevaluateFilters);
   void BuildAllRecordsBitmap();
-  void BuildRangeBitmap();
   void EvaluateFilter(TFilter& filter);
-  void CombineResult();
   void Refind(const uint8_t* image);
   std::vector<uint8_t> FillKey(const uint8_t* source, bool readyMade, int fieldCount, int partialLength,
                                bool high, size_t* prefixLength) const;
@@ -373,18 +378,7 @@ class TDataCursor final : public TReadContext {
   int32_t stepEndPhysical_ = 0;
   bool walking_ = false;  // inside a step's read of its record
 
-  bool rangeActive_ = false;
-  std::vector<uint8_t> rangeStart_;
-  std::vector<uint8_t> rangeEnd_;
-  int32_t rangeFirst_ = 0;
-  int32_t rangeLast_ = 0;
-
-  bool bitmapMode_ = false;
-  TRecordsBitmap resultBits_;
-  TRecordsBitmap rangeBits_;
-  TRecordsBitmap allBits_;
-  int32_t resultCount_ = 0;
-  std::vector<std::unique_ptr<TFilter>> filters_;
+  TResultSet results_;
 
   std::unique_ptr<TBlobHandles> blobs_;
   int32_t editLock_ = 0;  // slot whose record lock an edit holds (0: none)

@@ -2,10 +2,10 @@
 # The built program end to end, driven from outside the way a person drives
 # it: the keyboard through the menus, typing into the site dialog, a cell
 # edited in the grid, a site deleted after its question, a column shown from
-# View > Columns, the catalogue exported to each format, a note typed and the
-# program left through File > Exit. Afterwards the table (read with
-# `tessel dump`) holds exactly those changes, the exports are there, and the
-# grid's stored layout shows the column.
+# View > Columns, the catalogue exported to each format, the find box typed
+# into and cleared, a note typed and the program left through File > Exit.
+# Afterwards the table (read with `tessel dump`) holds exactly those changes,
+# the exports are there, and the grid's stored layout shows the column.
 #
 #   tests/e2e/window.sh PROGRAM_DIR OUT_DIR DATA_DIR
 #
@@ -224,7 +224,8 @@ snap site-deleted
 xdotool windowfocus --sync "$MAIN"
 key alt+f
 wait_menu
-key Right Right Down Right
+# Home: the first item, Columns, whatever the menu highlights on opening.
+key Right Right Home Right
 wait_menu 2
 key Down Down Down Down
 snap columns-menu
@@ -256,6 +257,21 @@ export_to() {
 export_to 0 "Export to HTML" "$EXPORTS/sites.html" "$EXPORTS/sites.html"
 export_to 1 "Export to Excel" "$EXPORTS/sites" "$EXPORTS/sites.xls"
 export_to 2 "Export to TXT" "$EXPORTS/sites.txt" "$EXPORTS/sites.txt"
+
+# ---- the find box: Ctrl+F, typing narrows the grid, Esc brings every site back ----
+
+xdotool windowfocus --sync "$MAIN"
+BEFORE=$(window_sum)
+key ctrl+f
+type_text "gutenberg"
+wait_for "the grid to narrow" changed_and_still
+snap find-typed
+BEFORE=$(window_sum)
+# The first Escape clears the box, the second hands the keyboard to the grid.
+key Escape
+wait_for "the grid to come back" changed_and_still
+key Escape
+snap find-cleared
 
 # ---- a note typed into the notes pane, then File > Exit ----
 

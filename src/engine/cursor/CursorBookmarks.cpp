@@ -5,6 +5,7 @@
 #include "engine/base/Bytes.h"
 #include "engine/cursor/CursorFrame.h"
 #include "engine/cursor/DataCursor.h"
+#include "engine/cursor/KeySearch.h"
 #include "engine/storage/IndexKey.h"
 
 namespace tessel {
@@ -38,7 +39,7 @@ int TDataCursor::CompareBookmarks(const uint8_t* a, const uint8_t* b) const {
     const int32_t y = GetI32(b);
     return x > y ? 1 : (x < y ? -1 : 0);
   }
-  const int c = keyContexts_[indexNumber_]->CompareKeys(a, b, KeyLength());
+  const int c = keys_->Made(indexNumber_)->CompareKeys(a, b, KeyLength());
   return c > 0 ? 1 : (c < 0 ? -1 : 0);
 }
 
@@ -71,14 +72,11 @@ bool TDataCursor::GotoBookmarkInternal(const std::vector<uint8_t>& bookmark, boo
       SetEmpty();
       return loose;
     }
-    TIndexTree tree = CurrentTree();
-    TTreePosition p = tree.LowerBound(bookmark.data());
-    if (!p.Valid() || (results_.RangeActive() && p.Ordinal > results_.RangeLast())) {
-      pastEnd = true;
+    TIndexEntry entry;
+    if (Search().Seek(bookmark.data(), results_, entry)) {
+      TakeEntry(std::move(entry));
     } else {
-      if (results_.RangeActive() && p.Ordinal < results_.RangeFirst()) p = tree.AtOrdinal(results_.RangeFirst());
-      SetEntry(p);
-      if (!SettleForward()) pastEnd = true;
+      pastEnd = true;
     }
     if (pastEnd && !LastOfSet()) {
       SetEmpty();

@@ -9,6 +9,7 @@
 #include "engine/cursor/CursorFilter.h"
 #include "engine/cursor/CursorFrame.h"
 #include "engine/cursor/DataCursor.h"
+#include "engine/cursor/KeySearch.h"
 #include "engine/storage/DataTable.h"
 #include "engine/storage/IndexKey.h"
 #include "engine/storage/Record.h"
@@ -435,100 +436,32 @@ void TDataCursor::MakePhysicalCurrent(int32_t recordNumber) {
 // ---------------------------------------------------------------------------
 // Key searches
 
-std::vector<uint8_t> TDataCursor::FillKey(const uint8_t* source, bool readyMade, int fieldCount,
-                                          int partialLength, bool high, size_t* prefixLength) const {
-  const TIndexDesc& desc = table_->Index().Header.Indexes[indexNumber_];
-  const auto& ctx = *keyContexts_[indexNumber_];
-  const size_t length = desc.KeyLength;
-  std::vector<uint8_t> key(length, 0);
-  if (readyMade) {
-    std::memcpy(key.data(), source, length);
-  } else {
-    ctx.BuildKey(source, key.data());
-  }
-  const int fields = std::min<int>(desc.FieldCount, kMaxIndexFields);
-  int complete = fieldCount <= 0 || fieldCount > fields ? fields : fieldCount;
-  if (partialLength > 0 && complete == fields) complete = fields - 1;
-  const bool fill = complete < fields || desc.Unique == 0 || partialLength > 0;
-
-  // Segment layout: per key field a null byte and its value bytes, then the
-  // record identifier of a non-unique index.
-  struct Segment {
-    size_t Start;
-    size_t Size;
-    bool String;
-  };
-  std::vector<Segment> segments;
-  size_t offset = 0;
-  for (int i = 0; i < fields; ++i) {
-    const uint16_t number = desc.FieldNumbers[static_cast<size_t>(i)];
-    const TFieldDesc& f = fields_[static_cast<size_t>(number - 1)];
-    segments.push_back({offset, size_t{f.PhysicalSize} + 1, f.Type == ftString});
-    offset += f.PhysicalSize + 1;
-  }
-
-  size_t prefix = length;
-  if (fill) {
-    prefix = 0;
-    for (int i = 0; i < complete; ++i) prefix += segments[static_cast<size_t>(i)].Size;
-    if (partialLength > 0 && complete < fields) {
-      const size_t chars = segments[static_cast<size_t>(complete)].Size - 1;
-      prefix += std::min<size_t>(static_cast<size_t>(partialLength), chars) + 1;
-    }
-    prefix = std::min(prefix, length);
-    const bool locale = ctx.HasLocale();
-    const auto& order = table_->CharacterOrder();
-    const uint8_t plainFill = high ? 0xFF : 0x00;
-    const uint8_t charFill = locale ? (high ? order[255] : order[0]) : plainFill;
-    for (size_t i = prefix; i < length; ++i) {
-      bool inString = false;
-      for (const Segment& s : segments)
-        if (i >= s.Start && i < s.Start + s.Size) inString = s.String;
-      key[i] = inString ? charFill : plainFill;
-    }
-  }
-  if (prefixLength != nullptr) *prefixLength = prefix;
-  return key;
-}
-
 std::vector<uint8_t> TDataCursor::BuildSearchKey(const uint8_t* source, bool readyMade, int fieldCount,
                                                  int partialLength, bool high) const {
   CheckOpen();
   if (PhysicalOrder()) return {};
-  return FillKey(source, readyMade, fieldCount, partialLength, high, nullptr);
+  const TKeyContext& key = *keys_->Made(indexNumber_);
+  const TKeySearch search(TIndexTree(table_->Index(), key), table_->Index().Header.Indexes[indexNumber_], key,
+                          fields_, table_->CharacterOrder());
+  return search.Key(source, readyMade, fieldCount, partialLength, high, nullptr);
 }
 
 bool TDataCursor::SearchKey(const std::vector<uint8_t>& key, size_t compareLength, bool exact) {
-  TIndexTree tree = CurrentTree();
-  const TKeyContext& ctx = KeyContext(indexNumber_);
+  TKeySearch search = Search();
+  TIndexEntry entry;
   if (exact) {
-    const TTreePosition p = tree.LowerBound(key.data());
-    if (!p.Valid()) return false;
-    if (results_.RangeActive() && (p.Ordinal < results_.RangeFirst() || p.Ordinal > results_.RangeLast()))
-      return false;
-    int32_t recordNumber = 0;
-    const std::vector<uint8_t> found = tree.KeyAt(p, &recordNumber);
-    if (ctx.CompareKeys(found.data(), key.data(), compareLength) != 0 || !InResult(recordNumber)) return false;
-    SetEntry(p);
+    if (!search.Find(key, compareLength, results_, entry)) return false;
+    TakeEntry(std::move(entry));
     bof_ = eof_ = false;
     return true;
   }
   // Nearest: the first entry not below the key, kept inside the range and
   // the result; past the end the cursor goes to the last record.
-  bool pastEnd = false;
   if (RecordCount() == 0) {
     SetEmpty();
     return false;
   }
-  TTreePosition p = tree.LowerBound(key.data());
-  if (!p.Valid() || (results_.RangeActive() && p.Ordinal > results_.RangeLast())) {
-    pastEnd = true;
-  } else {
-    if (results_.RangeActive() && p.Ordinal < results_.RangeFirst()) p = tree.AtOrdinal(results_.RangeFirst());
-    SetEntry(p);
-    if (!SettleForward()) pastEnd = true;
-  }
-  if (pastEnd) {
+  if (!search.Seek(key.data(), results_, entry)) {
     if (!LastOfSet()) {
       SetEmpty();
       return false;
@@ -536,8 +469,9 @@ bool TDataCursor::SearchKey(const std::vector<uint8_t>& key, size_t compareLengt
     bof_ = eof_ = false;
     return false;
   }
+  TakeEntry(std::move(entry));
   bof_ = eof_ = false;
-  return ctx.CompareKeys(key_.data(), key.data(), compareLength) == 0;
+  return KeyContext(indexNumber_).CompareKeys(key_.data(), key.data(), compareLength) == 0;
 }
 
 bool TDataCursor::FindKey(const uint8_t* source, bool readyMade, int fieldCount, int partialLength, bool nearest,
@@ -548,7 +482,7 @@ bool TDataCursor::FindKey(const uint8_t* source, bool readyMade, int fieldCount,
     if (PhysicalOrder()) return false;
     size_t prefix = 0;
     const std::vector<uint8_t> key =
-        FillKey(source, readyMade, fieldCount, partialLength, IndexDescending(), &prefix);
+        Search().Key(source, readyMade, fieldCount, partialLength, IndexDescending(), &prefix);
     const bool prefixSearch = prefix < key.size();
     const bool found = SearchKey(key, prefix, !prefixSearch && !nearest);
     if (!found && !prefixSearch && !nearest) return false;
@@ -599,11 +533,12 @@ void TDataCursor::SetRange(const uint8_t* startSource, int startFieldCount, cons
   TCursorFrame::Run(*this, [&] {
     const bool descending = IndexDescending();
     const size_t length = KeyLength();
+    const TKeySearch search = Search();
     std::vector<uint8_t> start = startSource != nullptr
-                                     ? FillKey(startSource, readyMade, startFieldCount, 0, descending, nullptr)
+                                     ? search.Key(startSource, readyMade, startFieldCount, 0, descending, nullptr)
                                      : std::vector<uint8_t>(length, 0x00);
     std::vector<uint8_t> end = endSource != nullptr
-                                   ? FillKey(endSource, readyMade, endFieldCount, 0, !descending, nullptr)
+                                   ? search.Key(endSource, readyMade, endFieldCount, 0, !descending, nullptr)
                                    : std::vector<uint8_t>(length, 0xFF);
     results_.SetRange(std::move(start), std::move(end));
     RecomputeRangeOrdinals();

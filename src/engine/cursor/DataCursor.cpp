@@ -8,6 +8,7 @@
 #include "engine/base/TesselError.h"
 #include "engine/cursor/CursorFilter.h"
 #include "engine/cursor/CursorFrame.h"
+#include "engine/cursor/KeySearch.h"
 #include "engine/storage/BlobHandles.h"
 #include "engine/storage/DataDirectory.h"
 #include "engine/storage/DataTable.h"
@@ -204,8 +205,7 @@ void TDataCursor::Open() {
     saved_.assign(recordSize_, 0);
     results_.Reset();
     bof_ = eof_ = false;
-    keyContexts_.clear();
-    keyContexts_.resize(kIndexSlots);
+    keys_ = std::make_unique<TKeyContexts>(*table_, fields_, tableName_);
     blobs_ = std::make_unique<TBlobHandles>(*table_, this);
     open_ = true;
 
@@ -239,7 +239,7 @@ void TDataCursor::ResetState() {
   bof_ = eof_ = false;
   indexNumber_ = kNoIndex;
   indexName_.clear();
-  keyContexts_.clear();
+  keys_.reset();
   fields_.clear();
   recordSize_ = 0;
   editLock_ = 0;
@@ -345,19 +345,14 @@ std::optional<TCursorIndexInfo> TDataCursor::FindIndexForFields(const std::strin
 // ---------------------------------------------------------------------------
 // Indexes
 
-const TKeyContext& TDataCursor::KeyContext(int number) {
-  if (number < 0 || number >= kIndexSlots) Raise(ec::InvalidIndexName);
-  auto& slot = keyContexts_[static_cast<size_t>(number)];
-  const TIndexDesc& desc = table_->Index().Header.Indexes[static_cast<size_t>(number)];
-  // A context is rebuilt when the index header was read again with other
-  // definitions (another program restructured the table).
-  if (!slot || slot->KeyLength() != desc.KeyLength || slot->Desc().FieldCount != desc.FieldCount) {
-    slot = std::make_unique<TKeyContext>(desc, number, fields_, &table_->Locale(), tableName_);
-  }
-  return *slot;
-}
+const TKeyContext& TDataCursor::KeyContext(int number) { return keys_->Get(number); }
 
-TIndexTree TDataCursor::Tree(int number) { return TIndexTree(table_->Index(), KeyContext(number)); }
+TIndexTree TDataCursor::Tree(int number) { return keys_->Tree(number); }
+
+TKeySearch TDataCursor::Search() {
+  return TKeySearch(CurrentTree(), table_->Index().Header.Indexes[indexNumber_], KeyContext(indexNumber_), fields_,
+                    table_->CharacterOrder());
+}
 
 void TDataCursor::LoadIndex(uint8_t number) {
   indexNumber_ = number;

@@ -1,8 +1,9 @@
 // The engine cursor: one reader/writer of one table. It holds the current
 // index, the position (an ordinal with BOF/EOF crack flags), the current
 // record image and the change counters it last saw, and coordinates the
-// part that stands on its own: the result set (key range, filters and their
-// bitmaps). All file work goes through the shared TDataTable.
+// parts that stand on their own: the result set (key range, filters and
+// their bitmaps) and the key contexts and key searches of its indexes. All
+// file work goes through the shared TDataTable.
 //
 // Contract for results:
 // - Navigation reads return an engine code (tessel::ec): 0, 8705 (BOF),
@@ -36,6 +37,8 @@ class TDataTable;
 class TFilter;
 class TBlobHandles;
 class TKeyContext;
+class TKeyContexts;
+class TKeySearch;
 
 // Open modes of a BLOB buffer.
 constexpr int kBlobOpenRead = 1;
@@ -278,6 +281,8 @@ class TDataCursor final : public TReadContext {
   const TKeyContext& KeyContext(int number);
   TIndexTree Tree(int number);
   TIndexTree CurrentTree() { return Tree(indexNumber_); }
+  // Key search in the current (ordering) index.
+  TKeySearch Search();
   void LoadIndex(uint8_t number);
   void UpdateMode();
   void RememberCounters();
@@ -324,8 +329,6 @@ class TDataCursor final : public TReadContext {
   void BuildAllRecordsBitmap();
   void EvaluateFilter(TFilter& filter);
   void Refind(const uint8_t* image);
-  std::vector<uint8_t> FillKey(const uint8_t* source, bool readyMade, int fieldCount, int partialLength,
-                               bool high, size_t* prefixLength) const;
 
   // --- CursorBookmarks.cpp ---
   bool GotoBookmarkInternal(const std::vector<uint8_t>& bookmark, bool loose);
@@ -362,7 +365,7 @@ class TDataCursor final : public TReadContext {
 
   uint8_t indexNumber_ = kNoIndex;
   std::string indexName_;
-  std::vector<std::unique_ptr<TKeyContext>> keyContexts_;  // by index number (0..31)
+  std::unique_ptr<TKeyContexts> keys_;
   TTreePosition pos_;            // index mode: the current leaf entry
   std::vector<uint8_t> key_;     // index mode: the key of that entry
   int32_t physical_ = 0;         // record number at the position

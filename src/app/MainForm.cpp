@@ -357,9 +357,12 @@ void TMainForm::BuildWindow(const TMainFormServices& services) {
 
 std::function<void()> TMainForm::Handler(void (TMainForm::*handler)()) {
   return [this, handler] {
-    ++busy_;
+    struct TBusy {
+      int& count;
+      explicit TBusy(int& c) : count(c) { ++count; }
+      ~TBusy() { --count; }
+    } busy(busy_);
     errorDisplay_.Run([this, handler] { (this->*handler)(); });
-    --busy_;
     UpdateCommandStates();
   };
 }
@@ -517,11 +520,12 @@ void TMainForm::RefreshFromTable() {
   if (ds == nullptr || !ds->Active()) return;
   if (grid_->EditorOpen()) grid_->HideEditor();
   table_->CatchUp();
+  // A change that comes while the rows are read is seen at the next look.
+  table_->ViewCaughtUp();
   // The rows are re-read with their nodes reused: expanded groups stay
   // open, the top row stays at the top, and the current record's row is
   // focused again.
   grid_->RefreshGroupList();
-  table_->ViewCaughtUp();
   UpdateCommandStates();
 }
 

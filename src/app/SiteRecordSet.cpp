@@ -67,7 +67,15 @@ bool TSiteRecordSet::ChangedElsewhere() {
 
 void TSiteRecordSet::CatchUp() {
   tessel::TDataTable* table = EngineTable();
-  if (table != nullptr && table->IsReadOnly()) table->DetectChanges();
+  if (table == nullptr || table->IsExclusive()) return;
+  if (table->IsReadOnly()) {
+    table->DetectChanges();
+    return;
+  }
+  // The cursors see the counters move at their next read and find their
+  // places again.
+  table->BeginRead();
+  table->EndRead();
 }
 
 void TSiteRecordSet::ViewCaughtUp() {

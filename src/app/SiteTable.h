@@ -38,11 +38,13 @@ class ISiteTable {
   // caught up (ViewCaughtUp, or the open): a look at the files' change
   // counters, no lock, nothing re-read, so it may be asked once a second.
   virtual bool ChangedElsewhere() { return false; }
-  // Before the view re-reads the table: a table this program may only read
-  // takes no read lock, so its reads never look at the counters; it takes
-  // in the other programs' changes here.
+  // Before the view re-reads the table: takes in the other programs'
+  // changes now (under the read lock; a table this program may only read
+  // takes no lock and looks at the counters here, since its reads never
+  // do).
   virtual void CatchUp() {}
-  // The view now shows the table as it is.
+  // The view is about to show the table as it now is: changes taken in
+  // after this count as new.
   virtual void ViewCaughtUp() {}
 
   // The engine session the table opens through (it holds the passwords of

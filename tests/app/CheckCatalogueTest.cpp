@@ -6,6 +6,9 @@
 #include <sys/stat.h>
 
 #include <QAction>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
 
 #include "app/CatalogueCheck.h"
 #include "app/MainWindowSupport.h"
@@ -192,6 +195,38 @@ TEST_F(CheckCatalogueTest, ACatalogueAnotherProgramHoldsIsNotOfferedTheRepair) {
   EXPECT_FALSE(checkDialogs_.inProgress);
   EXPECT_TRUE(BackupsIn().empty());
   EXPECT_EQ(other.Release(), "ok");
+}
+
+TEST(CheckReportDialogTest, ShowsTheSummaryAndFindingsAndOffersRepairOnlyWhenAsked) {
+  TestApplication();
+  TCatalogueCheckReport report;
+  report.Summary.RecordSlots = 3;
+  report.Summary.ActiveRecords = 2;
+  report.Summary.IndexesChecked = 2;
+  report.Summary.Found[0] = 1;
+  report.Findings = {"Active record count is 7 in the index header, 2 records are active, error not fixed"};
+  TCheckReportDialog offered(report, true);
+  EXPECT_EQ(offered.objectName(), "CheckReport");
+  EXPECT_EQ(offered.Summary()->text().toStdString(), ReportSummary(report));
+  EXPECT_NE(ReportSummary(report).find("The check found 1 error."), std::string::npos);
+  EXPECT_EQ(offered.Findings()->toPlainText().toStdString(), report.Findings[0] + "\n");
+  EXPECT_TRUE(offered.Findings()->isReadOnly());
+  ASSERT_NE(offered.RepairButton(), nullptr);
+  EXPECT_EQ(offered.RepairButton()->objectName(), "Repair");
+  offered.RepairButton()->click();
+  EXPECT_EQ(offered.result(), QDialog::Accepted);
+
+  TCheckReportDialog closing(report, false);
+  EXPECT_EQ(closing.RepairButton(), nullptr);
+  closing.CloseButton()->click();
+  EXPECT_EQ(closing.result(), QDialog::Rejected);
+
+  // The progress dialog comes and goes without a parent as well.
+  TQtCheckDialogs dialogs(nullptr);
+  dialogs.BeginProgress("Checking the catalogue...");
+  dialogs.Progress(500);
+  dialogs.EndProgress();
+  dialogs.Progress(600);  // after the end: nothing
 }
 
 TEST(CatalogueBackupTest, NamesCarryTheMinuteAndANumberForLaterBackups) {

@@ -8,6 +8,7 @@
 #include <QScrollBar>
 
 #include "app/LiveView.h"
+#include "app/QuickFindBox.h"
 #include "app/MainWindowSupport.h"
 #include "app/OtherProgram.h"
 
@@ -195,6 +196,24 @@ TEST_F(LiveViewTest, ASiteEditedHereCannotBeDeletedElsewhereAndOneDeletedDuringT
   EXPECT_EQ(siteDialog_.runs.size(), 6u);
   EXPECT_EQ(ReadSites(program_).count(kReuters), 0u);
   EXPECT_EQ(SiteRow(kReuters), nullptr);
+}
+
+TEST_F(LiveViewTest, WhileTheQuickFindNarrowsTheGridARefreshKeepsItNarrowed) {
+  TMainForm& form = ShowActive();
+  ClickSite(kReuters);
+  form.QuickFind()->setText("agency");
+  const int shown = Grid().ShownDataRowCount();
+  ASSERT_LT(shown, 66);
+  ASSERT_EQ(other_->Add("Reference", "Another agency", "https://agency.example/"), "ok");
+  ASSERT_EQ(other_->Add("Reference", "Unrelated", "https://unrelated.example/"), "ok");
+  timers_.Advance(TLiveView::kInterval);
+  EXPECT_EQ(Grid().FilterText(), "agency");
+  EXPECT_EQ(Grid().ShownDataRowCount(), shown + 1);
+  EXPECT_TRUE(Grid().IsShownRow(SiteRow("https://agency.example/")));
+  EXPECT_FALSE(Grid().IsShownRow(SiteRow("https://unrelated.example/")));
+  EXPECT_EQ(CurrentUrl(), kReuters);
+  form.QuickFind()->clear();
+  EXPECT_EQ(Grid().ShownDataRowCount(), 68);
 }
 
 TEST_F(LiveViewTest, RefreshTakesChangesInAtOnceAndAHiddenWindowDoesNotLook) {

@@ -9,6 +9,7 @@
 #include "engine/cursor/CursorFilter.h"
 #include "engine/cursor/CursorFrame.h"
 #include "engine/cursor/KeySearch.h"
+#include "engine/cursor/RecordWriter.h"
 #include "engine/storage/BlobHandles.h"
 #include "engine/storage/DataDirectory.h"
 #include "engine/storage/DataTable.h"
@@ -194,12 +195,6 @@ void TDataCursor::Open() {
     const TDataFile& data = table_->Data();
     recordSize_ = data.Header.RecordSize;
     fields_ = data.Fields;
-    hasAutoInc_ = hasConstraints_ = hasDefaults_ = false;
-    for (const TFieldDesc& f : fields_) {
-      if (f.IsAutoInc()) hasAutoInc_ = true;
-      if (f.Required != 0 || !f.Minimum.empty() || !f.Maximum.empty()) hasConstraints_ = true;
-      if (!f.Default.empty()) hasDefaults_ = true;
-    }
     RememberCounters();
     current_.assign(recordSize_, 0);
     saved_.assign(recordSize_, 0);
@@ -207,6 +202,7 @@ void TDataCursor::Open() {
     bof_ = eof_ = false;
     keys_ = std::make_unique<TKeyContexts>(*table_, fields_, tableName_);
     blobs_ = std::make_unique<TBlobHandles>(*table_, this);
+    writer_ = std::make_unique<TRecordWriter>(*this, *keys_, *blobs_);
     open_ = true;
 
     if (table_->IndexFileRecreated()) {
@@ -253,6 +249,7 @@ void TDataCursor::Close() {
     return;
   }
   if (blobs_) blobs_->CloseAll();
+  writer_.reset();
   blobs_.reset();
   if (editLock_ != 0) UnlockSlotQuietly(editLock_);
   if (table_->Index().ReadContext() == this) table_->Index().SetReadContext(nullptr);

@@ -2,8 +2,9 @@
 // index, the position (an ordinal with BOF/EOF crack flags), the current
 // record image and the change counters it last saw, and coordinates the
 // parts that stand on their own: the result set (key range, filters and
-// their bitmaps) and the key contexts and key searches of its indexes. All
-// file work goes through the shared TDataTable.
+// their bitmaps), the key contexts and key searches of its indexes, and the
+// record writer with its checks. All file work goes through the shared
+// TDataTable.
 //
 // Contract for results:
 // - Navigation reads return an engine code (tessel::ec): 0, 8705 (BOF),
@@ -39,6 +40,7 @@ class TBlobHandles;
 class TKeyContext;
 class TKeyContexts;
 class TKeySearch;
+class TRecordWriter;
 
 // Open modes of a BLOB buffer.
 constexpr int kBlobOpenRead = 1;
@@ -340,7 +342,6 @@ class TDataCursor final : public TReadContext {
   void UnlockSlotQuietly(int32_t slot);
   void CheckReadOnly() const;
   void UpdateBitsForRecord(int32_t slot, const uint8_t* image, bool present);
-  int32_t PeekInsertSlot();
   void FlushAfterWrite(bool forceData, bool forceIndex);
   void RepositionAfterWrite(const uint8_t* image, bool keyWasFound);
 
@@ -359,9 +360,6 @@ class TDataCursor final : public TReadContext {
   int32_t counters_[3] = {0, 0, 0};
   std::vector<uint8_t> current_;
   std::vector<uint8_t> saved_;
-  bool hasConstraints_ = false;
-  bool hasDefaults_ = false;
-  bool hasAutoInc_ = false;
 
   uint8_t indexNumber_ = kNoIndex;
   std::string indexName_;
@@ -384,6 +382,7 @@ class TDataCursor final : public TReadContext {
   TResultSet results_;
 
   std::unique_ptr<TBlobHandles> blobs_;
+  std::unique_ptr<TRecordWriter> writer_;
   int32_t editLock_ = 0;  // slot whose record lock an edit holds (0: none)
   int frameDepth_ = 0;    // nesting of operation frames
   bool inMissCheck_ = false;

@@ -25,7 +25,8 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kColumnList = "category, name, url, login or password";
-constexpr const char* kFormatAdvice = "name it .html, .htm, .xls or .txt, or give --format html|excel|text";
+constexpr const char* kFormatAdvice =
+    "name it .html, .htm, .xls or .txt, or give --format html|excel|text|bookmarks";
 
 std::string Trim(std::string_view text) {
   size_t first = 0;
@@ -203,7 +204,7 @@ std::optional<std::set<std::string>> ParseExportColumns(std::string_view text, s
 std::optional<exports::TExportFormat> ResolveExportFormat(const TExportOptions& options, std::string& error) {
   if (!options.Format.empty()) {
     if (auto format = exports::FormatFromName(options.Format)) return format;
-    error = "Unknown export format \"" + options.Format + "\": use html, excel or text";
+    error = "Unknown export format \"" + options.Format + "\": use html, excel, text or bookmarks";
     return std::nullopt;
   }
   if (auto format = exports::FormatFromExtension(options.FileName)) return format;

@@ -38,7 +38,9 @@ inline constexpr int kExitUsage = 2;    // the command line was wrong
 
 struct TExportOptions {
   std::string FileName;                // the file to write
-  std::string Format;                  // "html", "excel" or "text"; empty: from FileName's extension
+  // "html", "excel", "text" or "bookmarks"; empty: from FileName's extension
+  // (never bookmarks: a bookmark file is an .html file too).
+  std::string Format;
   std::optional<std::string> Columns;  // comma-separated column names; nothing: the stored visibility
   std::string Table;                   // the table's path; empty: the catalogue beside the program
 };

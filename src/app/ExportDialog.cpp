@@ -44,9 +44,9 @@ TfrmExport::TfrmExport(QWidget* parent) : QDialog(parent) {
 
   exportFormat_ = new QGroupBox(QStringLiteral("Export Format"), this);
   exportFormat_->setObjectName(QStringLiteral("ExportFormat"));
-  exportFormat_->setGeometry(177, 8, 145, 97);
-  const char* const items[] = {"HTML", "Excel", "Text"};
-  for (int i = 0; i < 3; ++i) {
+  exportFormat_->setGeometry(177, 8, 145, 121);
+  const char* const items[kExportFormatCount] = {"HTML", "Excel", "Text", "Bookmarks"};
+  for (int i = 0; i < kExportFormatCount; ++i) {
     formats_[i] = new QRadioButton(QString::fromLatin1(items[i]), exportFormat_);
     formats_[i]->setObjectName(QStringLiteral("ExportFormat") + QString::fromLatin1(items[i]));
     formats_[i]->setGeometry(12, 22 + 24 * i, 121, 20);
@@ -71,7 +71,8 @@ TfrmExport::TfrmExport(QWidget* parent) : QDialog(parent) {
   setTabOrder(login_, formats_[0]);
   setTabOrder(formats_[0], formats_[1]);
   setTabOrder(formats_[1], formats_[2]);
-  setTabOrder(formats_[2], bitBtn1_);
+  setTabOrder(formats_[2], formats_[3]);
+  setTabOrder(formats_[3], bitBtn1_);
   setTabOrder(bitBtn1_, bitBtn2_);
 
   connect(bitBtn1_, &QPushButton::clicked, this, &QDialog::accept);
@@ -84,7 +85,7 @@ QRadioButton* TfrmExport::FormatItem(TExportFormat format) const {
 
 TExportChoice TfrmExport::Choice() const {
   TExportChoice choice;
-  for (int i = 0; i < 3; ++i)
+  for (int i = 0; i < kExportFormatCount; ++i)
     if (formats_[i]->isChecked()) choice.Format = static_cast<TExportFormat>(i);
   choice.Name = name_->isChecked();
   choice.Url = url_->isChecked();
@@ -117,6 +118,8 @@ TSaveDialogRequest SaveRequestFor(TExportFormat format) {
       return {"Export to Excel", "*.xls", "xls", true};
     case TExportFormat::Text:
       return {"Export to TXT", "*.TXT", "TXT", true};
+    case TExportFormat::Bookmarks:
+      return {"Export to Bookmarks", "*.html", "html", true};
     case TExportFormat::Html:
       break;
   }

@@ -16,8 +16,10 @@ class QRadioButton;
 
 namespace marrowick {
 
-// The radio items of the format choice, by position.
-enum class TExportFormat { Html = 0, Excel = 1, Text = 2 };
+// The radio items of the format choice, by position. Bookmarks: the file
+// browsers import, one folder per category.
+enum class TExportFormat { Html = 0, Excel = 1, Text = 2, Bookmarks = 3 };
+inline constexpr int kExportFormatCount = 4;
 
 // The dialog's answer: the format and, per grid column, whether to export it.
 struct TExportChoice {
@@ -63,7 +65,7 @@ class TfrmExport : public QDialog {
   QCheckBox* login_;
   QCheckBox* password_;
   QGroupBox* exportFormat_;
-  QRadioButton* formats_[3];
+  QRadioButton* formats_[kExportFormatCount];
   QPushButton* bitBtn1_;
   QPushButton* bitBtn2_;
 };
@@ -101,7 +103,8 @@ struct TSaveDialogRequest {
 };
 
 // The request for each export format: "Export to HTML" / "*.HTML" / "HTML",
-// "Export to Excel" / "*.xls" / "xls", "Export to TXT" / "*.TXT" / "TXT".
+// "Export to Excel" / "*.xls" / "xls", "Export to TXT" / "*.TXT" / "TXT",
+// "Export to Bookmarks" / "*.html" / "html".
 TSaveDialogRequest SaveRequestFor(TExportFormat format);
 
 // The save dialog of the main window. It is one object for every export,

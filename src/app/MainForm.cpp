@@ -221,6 +221,12 @@ void TMainForm::BuildWindow(const TMainFormServices& services) {
     ownCheckDialogs_ = std::make_unique<TQtCheckDialogs>(this);
     checkDialogs_ = ownCheckDialogs_.get();
   }
+  if (services.ImportDialog != nullptr) {
+    importDialog_ = services.ImportDialog;
+  } else {
+    ownImportDialog_ = std::make_unique<TImportDialogRunner>(this);
+    importDialog_ = ownImportDialog_.get();
+  }
 
   // ---- the grid's core: built from its columns, its stored layout read,
   // bound to the record set (still closed).
@@ -232,6 +238,7 @@ void TMainForm::BuildWindow(const TMainFormServices& services) {
 
   // ---- menus and toolbar
   TMainMenuHandlers handlers;
+  handlers.ImportBookmarks1Click = Handler(&TMainForm::ImportBookmarks1Click);
   handlers.Export1Click = Handler(&TMainForm::Export1Click);
   handlers.Exit1Click = Handler(&TMainForm::Exit1Click);
   handlers.Add1Click = Handler(&TMainForm::Add1Click);
@@ -468,6 +475,40 @@ void TMainForm::Delete1Click() { commands_->Delete(); }
 void TMainForm::SpeedButton4Click() { commands_->ViewSite(); }
 
 void TMainForm::Export1Click() { ExportGridToFile(*grid_, *exportDialog_, *saveDialog_, *colors_); }
+
+void TMainForm::ImportBookmarks1Click() {
+  dataset::TDataSet* ds = RecordSet();
+  if (ds == nullptr || !ds->Active()) {
+    throw std::runtime_error("Cannot import bookmarks: the catalogue is not open");
+  }
+  // What is typed is stored first; a refusal ends the command here.
+  if (grid_->EditorOpen()) grid_->HideEditor();
+  PostPendingEdits();
+  std::optional<dataset::Variant> site;
+  if (commands_->HasCurrentSite()) site = grid_->KeyFieldObject()->Value();
+
+  // The grid hears of the import once, at its end: the record set then
+  // stands on the site that was focused again, and the rows are re-read
+  // (reused, groups left open) so that the new sites show and that site
+  // keeps the focus rather than the last one inserted.
+  ds->DisableControls();
+  bool ran = false;
+  try {
+    ran = importDialog_->Execute(*ds);
+  } catch (...) {
+    ds->EnableControls();
+    throw;
+  }
+  if (ran && site && ds->Active()) {
+    try {
+      ds->Locate(grid_->KeyField(), *site, {});
+    } catch (const std::exception&) {
+      // The site went meanwhile: the grid focuses where the record set stands.
+    }
+  }
+  ds->EnableControls();
+  if (ran) RefreshFromTable();
+}
 
 void TMainForm::Help2Click() {
   // The help file is named again (in other letters), then shown at its

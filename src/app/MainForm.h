@@ -15,7 +15,7 @@
 // follows other programs' changes of the catalogue about once a second (View
 // > Refresh, F5, at once); Tools > Check Catalogue runs the engine's check
 // and offers its repair, as a start does for a catalogue too damaged to
-// open.
+// open; File > Import Bookmarks brings a browser's bookmarks in.
 #pragma once
 
 #include <functional>
@@ -33,6 +33,7 @@
 #include "app/ExportDialog.h"
 #include "app/GuardedShell.h"
 #include "app/HelpViewer.h"
+#include "app/ImportDialog.h"
 #include "app/MainMenus.h"
 #include "app/SiteDialog.h"
 #include "app/SiteTable.h"
@@ -92,6 +93,7 @@ struct TMainFormServices {
   std::function<bool(const std::string& tablePath)> NarrowTable;
   platform::ITimers* Timers = nullptr;
   ICheckDialogs* CheckDialogs = nullptr;
+  IImportDialog* ImportDialog = nullptr;
 };
 
 class TMainForm : public QMainWindow {
@@ -141,6 +143,10 @@ class TMainForm : public QMainWindow {
   // closes the table and ends the event loop without closing the window.
   void Exit1Click();
   void Export1Click();
+  // File > Import Bookmarks: posts a pending edit, runs the import dialog
+  // over the record set, and shows the new sites in the grid, its rows
+  // reused and the site that was focused focused again.
+  void ImportBookmarks1Click();
   void Add1Click();
   void Edit1Click();
   void Delete1Click();
@@ -284,6 +290,8 @@ class TMainForm : public QMainWindow {
   std::unique_ptr<platform::IClipboard> ownClipboard_;
   std::unique_ptr<ICheckDialogs> ownCheckDialogs_;
   ICheckDialogs* checkDialogs_ = nullptr;
+  std::unique_ptr<IImportDialog> ownImportDialog_;
+  IImportDialog* importDialog_ = nullptr;
 
   // Components.
   std::unique_ptr<grid::TDBGrid> grid_;

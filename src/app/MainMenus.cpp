@@ -65,6 +65,7 @@ QToolButton* AddButton(QWidget* panel, const char* name, const char* hint, int l
 
 void BuildMainMenus(QMenuBar& bar, QWidget* owner, const TMainMenuHandlers& h, TMainMenus& m) {
   m.File = AddMenu(bar, "File1", "&File");
+  m.ImportBookmarks1 = AddItem(m.File, "ImportBookmarks1", "&Import Bookmarks...", h.ImportBookmarks1Click);
   m.Export1 = AddItem(m.File, "Export1", "Export", h.Export1Click);
   m.File->addSeparator();
   m.Exit1 = AddItem(m.File, "Exit1", "&Exit", h.Exit1Click);

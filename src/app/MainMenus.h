@@ -1,4 +1,5 @@
-// The main window's commands as the user reaches them: the menu bar (File,
+// The main window's commands as the user reaches them: the menu bar (File
+// with Import Bookmarks,
 // Sites, View with its Columns submenu and Refresh, Tools, Help), the grid's
 // popup menu, and the toolbar: four flat buttons with their hints and the
 // quick find box. Each item calls one handler of the window; the window
@@ -19,6 +20,7 @@ class QWidget;
 namespace marrowick {
 
 struct TMainMenuHandlers {
+  std::function<void()> ImportBookmarks1Click;
   std::function<void()> Export1Click;
   std::function<void()> Exit1Click;
   std::function<void()> Add1Click;
@@ -43,6 +45,7 @@ struct TMainMenuHandlers {
 // too). The menus belong to the menu bar or the owner window.
 struct TMainMenus {
   QMenu* File = nullptr;
+  QAction* ImportBookmarks1 = nullptr;
   QAction* Export1 = nullptr;
   QAction* Exit1 = nullptr;
   QMenu* Sites = nullptr;

@@ -57,6 +57,8 @@ exports::TExportFormat ExportFormatOf(TExportFormat format) {
       return exports::TExportFormat::Excel;
     case TExportFormat::Text:
       return exports::TExportFormat::Text;
+    case TExportFormat::Bookmarks:
+      return exports::TExportFormat::Bookmarks;
     case TExportFormat::Html:
       break;
   }

@@ -88,7 +88,7 @@ TEST_F(ExportCommandTest, RefusalsLeaveTheTargetAndTheTableAsTheyWere) {
   WriteBytes(out_ / "keep.txt", "old");
   fs::create_symlink(program_ / "linksdata.IDX", out_ / "index.txt");
   const std::string table = (program_ / "linksdata.DAT").string();
-  const std::string advice = "name it .html, .htm, .xls or .txt, or give --format html|excel|text";
+  const std::string advice = "name it .html, .htm, .xls or .txt, or give --format html|excel|text|bookmarks";
   const std::vector<std::pair<TCommandResult, std::string>> cases = {
       {Run(Out("keep")), "Cannot tell the format of \"" + Out("keep") + "\" without an extension: " + advice},
       {Run(Out(".txt")), "Cannot tell the format of \"" + Out(".txt") + "\" without an extension: " + advice},
@@ -169,7 +169,7 @@ TEST(CommandLineTest, AWrongCommandLineIsRefusedWithItsReason) {
       {{"--export", "a.txt", "b.txt"}, "Unexpected argument \"b.txt\""},
       {{"--export", "a.txt", "--export", "b.txt"}, "--export may be given only once"},
       {{"--columns", "name"}, "--columns is an option of --export FILE, which is missing"},
-      {{"--table", "x"}, "--table is an option of --export FILE, which is missing"},
+      {{"--table", "x"}, "--table is an option of --export FILE or --import FILE, which is missing"},
       {{"--export", "a.txt", "--table", ""}, "No table named after --table"},
   };
   for (const auto& [arguments, message] : cases) {

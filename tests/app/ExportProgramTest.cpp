@@ -204,10 +204,10 @@ TEST_F(ExportProgramTest, EveryBadArgumentIsOneMessageANonZeroStatusAndNoFile) {
   };
   const std::string usage = " (see marrowick --help)";
   const std::vector<TCase> cases = {
-      {{"--export", "keep.html", "--format", "pdf"}, 2, "Unknown export format \"pdf\": use html, excel or text" + usage},
+      {{"--export", "keep.html", "--format", "pdf"}, 2, "Unknown export format \"pdf\": use html, excel, text or bookmarks" + usage},
       {{"--export", "sites.csv"}, 2,
        "Cannot tell the format of \"sites.csv\" from its extension \".csv\": name it .html, .htm, .xls or .txt, or "
-       "give --format html|excel|text" + usage},
+       "give --format html|excel|text|bookmarks" + usage},
       {{"--export", "keep.html", "--columns", "name,notes"}, 2,
        "Unknown column \"notes\" in --columns: use category, name, url, login or password" + usage},
       {{"--export", "missing/sites.html"}, 1,

@@ -196,6 +196,7 @@ class MainWindowTest : public ::testing::Test {
     services.Timers = &timers_;
     services.CheckDialogs = &checkDialogs_;
     if (clipboardService_ != nullptr) services.Clipboard = clipboardService_;
+    services.ImportDialog = importDialogService_;
     form_ = std::make_unique<TMainForm>(std::move(services));
     form_->Create();
     return *form_;
@@ -266,6 +267,8 @@ class MainWindowTest : public ::testing::Test {
   fakes::TFakeClipboard clipboard_;
   // The clipboard the window is given instead of clipboard_, when set.
   platform::IClipboard* clipboardService_ = nullptr;
+  // The import dialog the window is given, when set.
+  IImportDialog* importDialogService_ = nullptr;
   fakes::TFakeTimers timers_;
   TFakeCheckDialogs checkDialogs_;
   platform::TStandardColorScheme colors_;

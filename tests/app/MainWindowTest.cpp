@@ -80,7 +80,7 @@ TEST_F(MainWindowTest, MenusCarryTheirCaptionsAccessKeysAndCheckItems) {
   for (const QAction* action : form.menuBar()->actions()) bar.push_back(action->text().toStdString());
   EXPECT_EQ(bar, (std::vector<std::string>{"&File", "&Sites", "View", "&Tools", "&Help"}));
   const TMainMenus& m = form.Menus();
-  EXPECT_EQ(Captions(m.File), (std::vector<std::string>{"Export", "-", "&Exit"}));
+  EXPECT_EQ(Captions(m.File), (std::vector<std::string>{"&Import Bookmarks...", "Export", "-", "&Exit"}));
   EXPECT_EQ(Captions(m.Sites), (std::vector<std::string>{"&Add Site", "&Edit Site", "&Delete Site", "-", "View Site",
                                                          "-", "Copy &URL", "Copy &Login", "Copy &Password"}));
   EXPECT_EQ(Captions(m.View), (std::vector<std::string>{"Columns", "-", "&Refresh"}));

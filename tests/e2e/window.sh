@@ -2,8 +2,9 @@
 # The built program end to end, driven from outside the way a person drives
 # it: the keyboard through the menus, typing into the site dialog, a cell
 # edited in the grid, a site deleted after its question, a column shown from
-# View > Columns, the catalogue exported to each format, the find box typed
-# into and cleared, a note typed and the program left through File > Exit.
+# View > Columns, the catalogue exported to each format, the import dialog
+# opened and cancelled, the find box typed into and cleared, a note typed
+# and the program left through File > Exit.
 # Afterwards the table (read with `tessel dump`) holds exactly those changes,
 # the exports are there, and the grid's stored layout shows the column.
 #
@@ -240,7 +241,8 @@ export_to() {
   xdotool windowfocus --sync "$MAIN"
   key alt+f
   wait_menu
-  key Return
+  # Export is the second item, under Import Bookmarks.
+  key Home Down Return
   local dialog
   dialog=$(window Export)
   # The format's radio item, at its place in the "Export Format" group.
@@ -257,6 +259,18 @@ export_to() {
 export_to 0 "Export to HTML" "$EXPORTS/sites.html" "$EXPORTS/sites.html"
 export_to 1 "Export to Excel" "$EXPORTS/sites" "$EXPORTS/sites.xls"
 export_to 2 "Export to TXT" "$EXPORTS/sites.txt" "$EXPORTS/sites.txt"
+export_to 3 "Export to Bookmarks" "$EXPORTS/bookmarks" "$EXPORTS/bookmarks.html"
+
+# ---- File > Import Bookmarks opened by its access key and cancelled ----
+
+xdotool windowfocus --sync "$MAIN"
+key alt+f
+wait_menu
+key i
+window "Import Bookmarks" > /dev/null
+snap import-dialog
+key Escape
+wait_for "the import dialog to close" no_window "Import Bookmarks"
 
 # ---- the find box: Ctrl+F, typing narrows the grid, Esc brings every site back ----
 
@@ -325,6 +339,9 @@ grep -q "Site Login" "$EXPORTS/sites.html" || fail "the HTML export lacks the lo
   fail "the text export's header line is wrong: $(head -n 1 "$EXPORTS/sites.txt" | od -c | head -3)"
 grep -q $'E2E Site\thttps://e2e.example.org/\ttester\ts3cret\t\r$' "$EXPORTS/sites.txt" ||
   fail "the text export lacks the added site's line"
+grep -q "NETSCAPE-Bookmark-file-1" "$EXPORTS/bookmarks.html" || fail "the bookmark export is no bookmark file"
+grep -qF '<A HREF="https://e2e.example.org/">E2E Site</A>' "$EXPORTS/bookmarks.html" ||
+  fail "the bookmark export lacks the added site"
 
 CONF=$XDG_CONFIG_HOME/Tolvane/Marrowick.conf
 [[ -f "$CONF" ]] || fail "no settings file"

@@ -26,6 +26,21 @@ void Quietly(F&& f) {
   }
 }
 
+// A write that fails half-way through its changes (an index page or a BLOB
+// block that could not be read, say) leaves part of it in the table's
+// buffers, and the next write-back would store that part: keys without
+// their record, a slot nobody filled. A shared table's files hold the state
+// before the write (each write is written back before its write lock
+// goes), so its buffers are dropped and its headers read again, and the
+// write leaves no trace. An exclusive table's buffers hold earlier writes
+// that reach the files only when it closes; they stay. Answers whether the
+// buffers were dropped.
+bool AbandonChanges(TDataTable& table, bool exclusive, bool filesReadOnly) {
+  if (exclusive || filesReadOnly) return false;
+  table.DropCaches(false, true);
+  return true;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -146,6 +161,11 @@ void TDataCursor::InsertRecord(uint8_t* image, bool reposition) {
   } catch (...) {
     failure = std::current_exception();
   }
+  bool abandoned = false;
+  if (changing && failure != nullptr) {
+    Quietly([&] { abandoned = AbandonChanges(*table_, exclusive_, filesReadOnly_); });
+    if (abandoned) changing = false;
+  }
 
   // Finally: the cursor is placed on the new record, the locks go.
   if (changing && failure == nullptr) {
@@ -168,6 +188,9 @@ void TDataCursor::InsertRecord(uint8_t* image, bool reposition) {
         if (results_.BitmapMode()) UpdateBitsForRecord(slot, written.data(), true);
         GotoBookmarkInternal(before, true);
       }
+    } else if (abandoned) {
+      Reposition();
+      GotoBookmarkInternal(before, true);
     }
   } catch (...) {
     if (failure == nullptr) failure = std::current_exception();
@@ -191,13 +214,16 @@ void TDataCursor::ModifyRecord(uint8_t* image, bool unlock, bool reposition) {
   bool changing = false;
   bool keyChanged = false;
   std::exception_ptr failure;
+  bool writingBack = false;
   const uint8_t index = indexNumber_;
   const int32_t slot = physical_;
+  const std::vector<uint8_t> bookmark = Bookmark();
   try {
     if (!exclusive_ && (Empty() || physical_ != slot || current_ != saved_)) Raise(ec::RecordChanged);
     const TKeyChanges keys = writer_->PrepareModify(image, current_.data());
     changing = true;
     keyChanged = writer_->Modify(keys, image, current_.data(), slot);
+    writingBack = true;
     FlushAfterWrite(true, keyChanged);
     if (unlock && editLock_ == slot) {
       table_->UnlockRecord(slot);
@@ -205,6 +231,14 @@ void TDataCursor::ModifyRecord(uint8_t* image, bool unlock, bool reposition) {
     }
   } catch (...) {
     failure = std::current_exception();
+  }
+  bool abandoned = false;
+  if (changing && !writingBack && failure != nullptr) {
+    Quietly([&] { abandoned = AbandonChanges(*table_, exclusive_, filesReadOnly_); });
+    if (abandoned) {
+      changing = false;
+      current_ = saved_;
+    }
   }
 
   try {
@@ -217,6 +251,9 @@ void TDataCursor::ModifyRecord(uint8_t* image, bool unlock, bool reposition) {
       } else {
         Refind(current_.data());
       }
+    } else if (abandoned) {
+      Reposition();
+      GotoBookmarkInternal(bookmark, true);
     }
   } catch (...) {
     if (failure == nullptr) failure = std::current_exception();
@@ -242,6 +279,8 @@ void TDataCursor::DeleteRecord(bool reposition) {
   const uint8_t index = indexNumber_;
   const int32_t slot = physical_;
   std::vector<uint8_t> kept;
+  bool writingBack = false;
+  const std::vector<uint8_t> bookmark = Bookmark();
   try {
     if (!exclusive_ && (Empty() || physical_ != slot || current_ != saved_)) Raise(ec::RecordChanged);
     LockSlot(slot);
@@ -250,14 +289,26 @@ void TDataCursor::DeleteRecord(bool reposition) {
 
     changing = true;
     writer_->Delete(kept.data(), slot, current_.data());
+    writingBack = true;
     FlushAfterWrite(true, true);
   } catch (...) {
     failure = std::current_exception();
   }
+  bool abandoned = false;
+  if (changing && !writingBack && failure != nullptr) {
+    Quietly([&] { abandoned = AbandonChanges(*table_, exclusive_, filesReadOnly_); });
+    if (abandoned) {
+      changing = false;
+      current_ = saved_;
+    }
+  }
 
   try {
     if (indexNumber_ != index) LoadIndex(index);
-    if (changing) {
+    if (abandoned) {
+      Reposition();
+      GotoBookmarkInternal(bookmark, true);
+    } else if (changing) {
       RecomputeRangeOrdinals();
       if (reposition) UpdateBitsForRecord(slot, kept.data(), false);
       else if (results_.BitmapMode()) BuildBitmaps(false);

@@ -142,8 +142,9 @@ void TDataFile::ValidateHeader(bool forStructureCheck) {
   const int64_t recordSize = Header.RecordSize;  // at least 9 here
   // A file shorter than its header and descriptors is corrupt as well.
   if (length < start) RaiseEngineError(ec::HeaderCorrupt, name);
-  if (forStructureCheck && Header.NextRecordNumber >= 1 && length >= SlotPosition(Header.NextRecordNumber))
-    return;
+  // A length that disagrees with the header's count is the structure
+  // check's to report and its repair's to mend, either way.
+  if (forStructureCheck && Header.NextRecordNumber >= 1) return;
   if ((length - start) % recordSize != 0 || (length - start) / recordSize + 1 != Header.NextRecordNumber)
     RaiseEngineError(ec::HeaderCorrupt, name);
 }

@@ -53,8 +53,9 @@ class TDataFile : public TFileHandler {
   void WriteFieldDescs();
   // The checks the first opening cursor makes (version, offsets, sizes, the
   // BLOB field count, length). forStructureCheck lets pass what the
-  // structure check reports and its repair mends: a file longer than its
-  // header counts, and a BLOB field count that differs from the descriptors.
+  // structure check reports and its repair mends: a file longer or shorter
+  // than its header counts, and a BLOB field count that differs from the
+  // descriptors.
   void ValidateHeader(bool forStructureCheck = false);
   // The number of BLOB fields among the field descriptors.
   uint16_t DescribedBlobFields() const;
@@ -80,7 +81,11 @@ class TDataFile : public TFileHandler {
   // FetchRecord hands back the holder of slot recordNumber with its in-use
   // count raised; the caller gives it back with ReleaseRecord. Asking for the
   // next record number creates a new, empty slot (in the cache only; the
-  // file grows when it is written back).
+  // file grows when it is written back). A cursor (a call with a read
+  // context) makes one only through AllocateSlot (kFetchNewSlot): a cursor
+  // that follows an index entry to the slot past the last has met a damaged
+  // index, and a slot made there would be written back as a record that
+  // nobody inserted.
   //
   // A slot that is not cached is read from the file. Before that read, when
   // a read context is given, its BeforeCacheMiss() runs (with strict change
@@ -98,6 +103,7 @@ class TDataFile : public TFileHandler {
   // one read call; a short read is accepted while the table is open
   // exclusively, otherwise it raises "Error reading from table '%s'" unless
   // the slots not read are cached anyway.
+  static constexpr unsigned kFetchNewSlot = 1;
   TRecord* FetchRecord(int32_t recordNumber, TReadContext* context = nullptr, int readAhead = 1,
                        unsigned flags = 0);
   void ReleaseRecord(TRecord* record);

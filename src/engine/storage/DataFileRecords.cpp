@@ -21,8 +21,9 @@ constexpr int kWorkTableGrowth = 1024;
 }  // namespace
 
 TRecord* TDataFile::FetchRecord(int32_t recordNumber, TReadContext* context, int readAhead,
-                                unsigned /*flags*/) {
-  if (recordNumber <= 0 || recordNumber > Header.NextRecordNumber) {
+                                unsigned flags) {
+  if (recordNumber <= 0 || recordNumber > Header.NextRecordNumber ||
+      (recordNumber == Header.NextRecordNumber && context != nullptr && (flags & kFetchNewSlot) == 0)) {
     RaiseEngineError(ec::RecordBuffersCorrupt, Table().TableName());
   }
 
@@ -254,7 +255,7 @@ TRecord* TDataFile::AllocateSlot(TReadContext* context) {
       }
     }
   }
-  if (record == nullptr) record = FetchRecord(Header.NextRecordNumber, context);
+  if (record == nullptr) record = FetchRecord(Header.NextRecordNumber, context, 1, kFetchNewSlot);
 
   const int32_t newFirstFree = record->IsDeleted() ? record->Link() : 0;
   if (newFirstFree != Header.FirstFreeRecord) {

@@ -30,6 +30,8 @@ void Quietly(F&& f) {
   }
 }
 
+void FlushEachQuietly(TDataTable& table, bool forceData, bool forceIndex);
+
 }  // namespace
 
 TDataTable::TDataTable(std::string directory, std::string tableName, std::shared_ptr<TFileSystem> files)
@@ -425,12 +427,46 @@ class TDeferredSync {
   bool done_ = false;
 };
 
+// The second chance of a write-back that failed: what is still modified is
+// written once more, each file's part on its own, under the same lock. A
+// fault that passes (a short write, a flush that failed once) then
+// leaves the files whole, and the buffers and the headers' change counters
+// agree with them again; one that stays (a full disk) leaves at least the
+// other files' parts in step, so that no BLOB block or index page the data
+// file names is given out again. Its failures add nothing to the first,
+// which the caller gets.
+void FlushEachQuietly(TDataTable& table, bool forceData, bool forceIndex) {
+  TDataFile& data = table.Data();
+  TIndexFile& index = table.Index();
+  TBlobFile& blob = table.Blob();
+  TDeferredSync sync(data, index, blob);
+  if (data.IsOpen()) Quietly([&] {
+      data.WriteBackRecords();
+      data.WriteHeader(forceData);
+      data.WriteFieldDescs();
+    });
+  if (index.IsOpen()) Quietly([&] {
+      index.WriteBackPages();
+      index.WriteIndexHeader(forceIndex);
+    });
+  if (blob.IsOpen()) Quietly([&] {
+      blob.WriteBackBlocks();
+      blob.WriteBlobHeader(forceData);
+    });
+  Quietly([&] { sync.Finish(); });
+}
+
 }  // namespace
 
 void TDataTable::FlushTable(bool trim, bool forceData, bool forceIndex) {
-  TDeferredSync sync(data_, index_, blob_);
-  FlushTableFiles(trim, forceData, forceIndex);
-  sync.Finish();
+  try {
+    TDeferredSync sync(data_, index_, blob_);
+    FlushTableFiles(trim, forceData, forceIndex);
+    sync.Finish();
+  } catch (...) {
+    FlushEachQuietly(*this, forceData, forceIndex);
+    throw;
+  }
 }
 
 void TDataTable::FlushTableFiles(bool trim, bool forceData, bool forceIndex) {

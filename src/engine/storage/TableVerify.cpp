@@ -218,6 +218,24 @@ class TVerifier {
              "Data file holds " + std::to_string(uncounted) + " bytes beyond the " +
                  std::to_string(data_.PhysicalRecordCount()) + " record slots its header counts");
       if (fix_) data_.WriteAt(data_.SlotPosition(data_.Header.NextRecordNumber), nullptr, 0);
+    } else if (uncounted < 0) {
+      // Slots the header counts that the file lacks: the header of an insert
+      // reached the disk and its slot did not (a power cut in the middle of
+      // a write-back, whose writes reach the disk in any order until its
+      // flush). The insert never returned. The check goes on over the whole
+      // slots there are; the repair counts those and cuts a torn last one.
+      const int64_t body = data_.FileLength() - data_.DataStart();
+      const int32_t whole = static_cast<int32_t>(body / data_.RecordSize());
+      const int64_t rest = body % data_.RecordSize();
+      Report(TVerifyArea::Files, -1, 0, fix_,
+             "Data file holds " + std::to_string(whole) + " record slots" +
+                 (rest != 0 ? " and " + std::to_string(rest) + " bytes" : std::string()) + ", its header counts " +
+                 std::to_string(data_.PhysicalRecordCount()));
+      data_.Header.NextRecordNumber = whole + 1;
+      if (fix_) {
+        data_.HeaderModified = true;
+        if (rest != 0) data_.WriteAt(data_.SlotPosition(data_.Header.NextRecordNumber), nullptr, 0);
+      }
     }
 
     const int64_t indexLength = index_.FileLength();

@@ -16,11 +16,12 @@
 // hang or a crash.
 //
 // Repair (exclusive use) fixes what can be fixed in place: a data file
-// longer than its header counts is cut to the counted slots, last record
-// and BLOB identifiers below ones in use are raised, broken chains are
-// cut before the damage (the blocks or pages behind the cut are no longer
-// reused; the chain of deleted slots is laid anew through every deleted
-// slot when it leaves any out), BLOB fields whose first block is lost are
+// longer than its header counts is cut to the counted slots, one shorter
+// has its header count the whole slots it holds (a torn last one is cut),
+// last record and BLOB identifiers below ones in use are raised, broken
+// chains are cut before the damage (the blocks or pages behind the cut are
+// no longer reused; the chain of deleted slots is laid anew through every
+// deleted slot when it leaves any out), BLOB fields whose first block is lost are
 // cleared, chains that end early get the length they hold, an unclosed
 // string value is closed at its field's size, a wrong active record count,
 // BLOB field count or end-of-file position is set right, and every damaged

@@ -156,7 +156,7 @@ json ErrorJson(const std::exception_ptr& error) {
 }
 
 json CompareContents(const std::string& path, const std::vector<Commit>& commits,
-                     const std::optional<Commit>& inFlight) {
+                     const std::vector<Commit>& inFlight) {
   StressConnection conn(path, StressConnection::Options{});
   std::vector<Row> rows;
   tessel::TTesselTable& t = conn.Table();
@@ -357,7 +357,7 @@ WriterReport RunWriter(const TrialSetup& setup) {
 }
 
 json CheckDamagedTable(const std::string& dir, const std::vector<Commit>& commits,
-                       const std::optional<Commit>& inFlight) {
+                       const std::vector<Commit>& inFlight) {
   const std::string path = dir + kCrashTableName;
   json r;
   // 1. Open as a program would, and read everything in key order.
@@ -427,7 +427,9 @@ json RunChecker(const TrialSetup& setup, const WriterReport& writer) {
     close(fds[0]);
     json result;
     try {
-      result = CheckDamagedTable(setup.Dir, commits, writer.InFlight);
+      std::vector<Commit> undecided = writer.AlsoInFlight;
+      if (writer.InFlight) undecided.insert(undecided.begin(), *writer.InFlight);
+      result = CheckDamagedTable(setup.Dir, commits, undecided);
     } catch (...) {
       result["checkerError"] = ErrorText(std::current_exception());
     }

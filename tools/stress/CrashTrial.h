@@ -40,6 +40,9 @@ struct WriterReport {
   bool Started = false;
   std::vector<Commit> Committed;
   std::optional<Commit> InFlight;  // begun, not reported done
+  // Further writes that failed and may or may not have happened (the fault
+  // trials), each of its own id.
+  std::vector<Commit> AlsoInFlight;
   std::string Error;               // the writer stopped on an error of its own
   int ExitSignal = 0;
   int64_t WritesBeforeKill = -1;  // file writes made (write mode)
@@ -57,6 +60,6 @@ nlohmann::json RunChecker(const TrialSetup& setup, const WriterReport& writer);
 // read and compare, structure check, repair, check again, compare again,
 // write once more. Every step records its engine error instead of raising.
 nlohmann::json CheckDamagedTable(const std::string& dir, const std::vector<Commit>& commits,
-                                 const std::optional<Commit>& inFlight);
+                                 const std::vector<Commit>& inFlight);
 
 }  // namespace tesselstress

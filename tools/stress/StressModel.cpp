@@ -149,6 +149,11 @@ std::optional<Commit> ParseCommit(const std::string& line) {
 
 CheckReport CheckContents(const std::vector<Commit>& commits, const std::vector<Row>& rows,
                           const std::optional<Commit>& inFlight) {
+  return CheckContents(commits, rows, inFlight ? std::vector<Commit>{*inFlight} : std::vector<Commit>{});
+}
+
+CheckReport CheckContents(const std::vector<Commit>& commits, const std::vector<Row>& rows,
+                          const std::vector<Commit>& inFlight) {
   CheckReport report;
   std::map<int32_t, History> histories;
   std::set<std::pair<int32_t, int32_t>> stamps;
@@ -159,7 +164,7 @@ CheckReport CheckContents(const std::vector<Commit>& commits, const std::vector<
       Note(report, "process " + std::to_string(c.Writer) + " reported write " + std::to_string(c.Seq) + " twice");
     }
   }
-  if (inFlight) histories[inFlight->Id];  // checked even when it has no committed write
+  for (const Commit& c : inFlight) histories[c.Id];  // checked even when it has no committed write
 
   std::map<int32_t, const Row*> byId;
   for (const Row& row : rows) {
@@ -172,13 +177,14 @@ CheckReport CheckContents(const std::vector<Commit>& commits, const std::vector<
   for (const auto& [id, history] : histories) {
     auto found = byId.find(id);
     const Row* row = found == byId.end() ? nullptr : found->second;
-    if (inFlight && inFlight->Id == id) {
+    auto undecided = std::find_if(inFlight.begin(), inFlight.end(), [&](const Commit& c) { return c.Id == id; });
+    if (undecided != inFlight.end()) {
       // Either side of the write that was under way is right; its row may
       // be half written.
       CheckReport before;
       CheckId(id, history, row, true, before);
       History after = history;
-      Add(after, *inFlight);
+      Add(after, *undecided);
       CheckReport applied;
       CheckId(id, after, row, true, applied);
       if (before.Problems() == 0) {

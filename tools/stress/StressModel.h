@@ -63,5 +63,9 @@ struct CheckReport {
 // show the state before or after it, and its row may be torn.
 CheckReport CheckContents(const std::vector<Commit>& commits, const std::vector<Row>& rows,
                           const std::optional<Commit>& inFlight = std::nullopt);
+// The same with several writes that failed or were under way, of distinct
+// ids: each may show either side.
+CheckReport CheckContents(const std::vector<Commit>& commits, const std::vector<Row>& rows,
+                          const std::vector<Commit>& inFlight);
 
 }  // namespace tesselstress

@@ -125,6 +125,7 @@ StressConnection::StressConnection(const std::string& tablePath, const Options& 
   session_.SetLockRetryCount(static_cast<uint8_t>(options.LockRetryCount));
   session_.SetLockWaitTime(static_cast<uint16_t>(options.LockWaitTime));
   session_.SetStrictChangeDetection(options.StrictChangeDetection);
+  session_.SetFileSystem(options.FileSystem);
   table_.SetSessionName(kSessionName);
   table_.SetTableName(tablePath);
   table_.SetExclusive(options.Exclusive);

@@ -62,6 +62,8 @@ class StressConnection {
     int LockRetryCount = 2;
     int LockWaitTime = 2;  // milliseconds
     bool StrictChangeDetection = false;
+    // The session's file system (the operating system's when null).
+    std::shared_ptr<tessel::TFileSystem> FileSystem;
   };
   StressConnection(const std::string& tablePath, const Options& options);
   ~StressConnection();  // closes quietly

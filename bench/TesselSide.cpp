@@ -64,8 +64,8 @@ std::unique_ptr<tessel::TDataCursor> TesselEnv::Open(bool exclusive) {
   auto cursor = std::make_unique<tessel::TDataCursor>(*directory_);
   cursor->SetTableName(kTesselTable);
   cursor->SetExclusive(exclusive);
+  cursor->SetOpenIndexChooser([](tessel::TDataCursor&) { return std::string("siteurl"); });
   cursor->Open();
-  cursor->SelectIndex("siteurl");
   return cursor;
 }
 

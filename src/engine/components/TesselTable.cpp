@@ -131,7 +131,7 @@ void TTesselTable::DataEvent(TDataEvent event, intptr_t info) {
 // ---------------------------------------------------------------------------
 // Opening
 
-std::unique_ptr<TDataCursor> TTesselTable::OpenTableCursor(bool exclusive) {
+std::unique_ptr<TDataCursor> TTesselTable::OpenTableCursor(bool exclusive, bool onIndex) {
   TDataDirectory* directory = DBDirectory();
   if (directory == nullptr) DatabaseError(msg::ErrorCreatingTableHandle);
   auto cursor = std::make_unique<TDataCursor>(*directory);
@@ -140,6 +140,11 @@ std::unique_ptr<TDataCursor> TTesselTable::OpenTableCursor(bool exclusive) {
   cursor->SetReadOnly(readOnly_);
   cursor->SetInMemory(inMemory_);
   if (TTesselSession* session = DBSession()) cursor->SetPasswordRequest(session->PasswordCallback());
+  // The cursor opens straight on the record set's index (an unknown one
+  // fails the open as the selection after it would).
+  if (onIndex)
+    cursor->SetOpenIndexChooser(
+        [this](TDataCursor& c) { return ResolveIndexName(c, indexText_, fieldsIndex_); });
   cursor->Open();
   return cursor;
 }
@@ -154,7 +159,7 @@ std::string TTesselTable::ResolveIndexName(TDataCursor& cursor, const std::strin
 std::unique_ptr<TDataCursor> TTesselTable::CreateCursor() {
   if (tableName_.empty()) DatabaseError(msg::MissingTableName);
   indexDefsUpdated_ = false;
-  std::unique_ptr<TDataCursor> cursor = OpenTableCursor(exclusive_);
+  std::unique_ptr<TDataCursor> cursor = OpenTableCursor(exclusive_, true);
   // A table whose files cannot be written opens read-only.
   readOnly_ = cursor->ReadOnly();
   ReadIndexDefs(*cursor);

@@ -148,8 +148,9 @@ class TTesselTable : public TTesselDBDataSet {
  private:
   friend class TTesselMasterDataLink;
 
-  // Makes and opens a cursor on the table (no index chosen).
-  std::unique_ptr<TDataCursor> OpenTableCursor(bool exclusive);
+  // Makes and opens a cursor on the table: on index 0, or with onIndex on
+  // the index IndexName / IndexFieldNames give.
+  std::unique_ptr<TDataCursor> OpenTableCursor(bool exclusive, bool onIndex = false);
   std::string ResolveIndexName(TDataCursor& cursor, const std::string& text, bool fieldsIndex) const;
   void ReadIndexDefs(TDataCursor& cursor);
   void SetIndex(const std::string& value, bool fieldsIndex);

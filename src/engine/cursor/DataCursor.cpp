@@ -156,6 +156,10 @@ void TDataCursor::SetInMemory(bool on) {
 
 void TDataCursor::SetPasswordRequest(std::function<bool()> request) { passwordRequest_ = std::move(request); }
 
+void TDataCursor::SetOpenIndexChooser(std::function<std::string(TDataCursor&)> chooser) {
+  openIndexChooser_ = std::move(chooser);
+}
+
 void TDataCursor::ApplySessionSettings() {
   const TDataSession& session = Session();
   table_->Settings.LockRetryCount = session.LockRetryCount;
@@ -179,7 +183,10 @@ void TDataCursor::Open() {
     ApplySessionSettings();
 
     if (table_->OpenCount() == 1) {
-      // The first user checks the headers under the read lock.
+      // The first user checks the headers under the read lock. The lock is
+      // kept for the first positioning below, which then needs no read-lock
+      // cycle of its own, unless a password question or the repair of a
+      // re-created index file comes first (neither may wait under it).
       table_->BeginRead();
       try {
         table_->ValidateHeaders();
@@ -187,7 +194,7 @@ void TDataCursor::Open() {
         Quietly([&] { table_->EndRead(); });
         throw;
       }
-      table_->EndRead();
+      if (table_->IsEncrypted() || table_->IndexFileRecreated()) table_->EndRead();
     }
 
     if (table_->IsEncrypted()) CheckTablePassword(*table_, Session(), passwordRequest_);
@@ -212,7 +219,9 @@ void TDataCursor::Open() {
       RememberCounters();
     }
 
-    LoadIndex(0);
+    // The chosen index from the start: physical order (and its all-records
+    // bitmap) only when that is what the cursor is to stand in.
+    LoadIndex(openIndexChooser_ ? IndexNumberOf(openIndexChooser_(*this)) : 0);
     TCursorFrame::Run(*this, [&] {
       RecomputeRangeOrdinals();
       UpdateMode();
@@ -363,6 +372,15 @@ void TDataCursor::LoadIndex(uint8_t number) {
   key_.clear();
 }
 
+uint8_t TDataCursor::IndexNumberOf(const std::string& indexName) const {
+  const TIndexHeader& h = table_->Index().Header;
+  for (int n = 0; n <= h.SecondaryCount && n <= kMaxSecondaryIndexes; ++n) {
+    const std::string name = n == 0 ? std::string() : h.Indexes[static_cast<size_t>(n)].Name;
+    if (SameNameIgnoringCase(name, indexName)) return static_cast<uint8_t>(n);
+  }
+  RaiseEngineError(ec::InvalidIndexName, tableName_, {}, {}, TrimBlanks(indexName));
+}
+
 bool TDataCursor::PhysicalOrder() const {
   return indexNumber_ == kNoIndex || (indexNumber_ == 0 && !HasPrimaryIndex());
 }
@@ -402,17 +420,7 @@ void TDataCursor::SelectIndex(const std::string& indexName) {
       *this,
       [&] {
         if (results_.RangeActive()) CancelRange();
-        const TIndexHeader& h = table_->Index().Header;
-        int found = -1;
-        for (int n = 0; n <= h.SecondaryCount && n <= kMaxSecondaryIndexes; ++n) {
-          const std::string name = n == 0 ? std::string() : h.Indexes[static_cast<size_t>(n)].Name;
-          if (SameNameIgnoringCase(name, indexName)) {
-            found = n;
-            break;
-          }
-        }
-        if (found < 0) RaiseEngineError(ec::InvalidIndexName, tableName_, {}, {}, TrimBlanks(indexName));
-        SelectIndexNumber(static_cast<uint8_t>(found));
+        SelectIndexNumber(IndexNumberOf(indexName));
       },
       true);
 }

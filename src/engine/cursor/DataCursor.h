@@ -77,6 +77,14 @@ class TDataCursor final : public TReadContext {
   // Asked when the table is encrypted and the session holds no fitting
   // password; answers whether to look again. Not a property: may be set any time.
   void SetPasswordRequest(std::function<bool()> request);
+  // Chooses the index the cursor stands on when it opens, instead of index
+  // 0: called once the table's indexes are known (after the password
+  // check), it answers an index name as SelectIndex takes it; an unknown
+  // name raises 10022 and, like any exception of the chooser, fails the
+  // open. The cursor then goes straight to the first record of that index,
+  // with no detour through the record order of index 0. Not a property: may
+  // be set any time, and is used by every later Open.
+  void SetOpenIndexChooser(std::function<std::string(TDataCursor&)> chooser);
 
   const std::string& TableName() const { return tableName_; }
   bool Exclusive() const { return exclusive_; }
@@ -286,6 +294,9 @@ class TDataCursor final : public TReadContext {
   // Key search in the current (ordering) index.
   TKeySearch Search();
   void LoadIndex(uint8_t number);
+  // The number of the index of this name (case-insensitive, "" = primary);
+  // raises 10022 when there is none.
+  uint8_t IndexNumberOf(const std::string& indexName) const;
   void UpdateMode();
   void RememberCounters();
   void ChangeSeen();  // Reposition + loose return to the saved bookmark
@@ -349,6 +360,7 @@ class TDataCursor final : public TReadContext {
   TDataTable* table_ = nullptr;
   std::string tableName_;
   std::function<bool()> passwordRequest_;
+  std::function<std::string(TDataCursor&)> openIndexChooser_;
   bool open_ = false;
   bool exclusive_ = false;
   bool readOnly_ = false;

@@ -75,27 +75,41 @@ void TFileHandler::Open() {
   position_ = 0;
 
   TFileSystem& files = Files();
-  std::string path;
-  if (int err = ResolveFileName(files, fileName_, path)) RaiseOsError(err);
-  const bool writable = files.IsWritable(path);
-  if (!writable) {
-    ReadOnly = true;
-    openedReadOnly_ = true;
-  }
-
   TFileOpenOptions options;
-  // An exclusive open needs write access for its share lock, so a read-only
-  // table opened exclusively still gets a read-write handle when the file
-  // allows it; Write refuses on a read-only handler all the same.
-  options.Write = writable && (!ReadOnly || Exclusive);
   options.Exclusive = Exclusive;
   options.WriteThrough = WriteThrough;
   options.Sequential = Sequential;
   options.DeleteOnClose = Temporary;
+  // An exclusive open needs write access for its share lock, so a read-only
+  // table opened exclusively still gets a read-write handle when the file
+  // allows it; Write refuses on a read-only handler all the same.
+  const bool wantWrite = !ReadOnly || Exclusive;
   std::unique_ptr<TFile> file;
-  if (int err = files.OpenFile(path, options, file)) RaiseOsError(err);
+
+  // The exact name first; the lookup without regard to letter case (a
+  // directory listing) only when no file has exactly that name.
+  std::string path = fileName_;
+  int err = ENOENT;
+  if (!path.empty()) err = OpenAs(files, path, options, wantWrite, file);
+  if (err == ENOENT) {
+    if (int resolveErr = ResolveFileName(files, fileName_, path)) RaiseOsError(resolveErr);
+    err = OpenAs(files, path, options, wantWrite, file);
+  }
+  if (err != 0) RaiseOsError(err);
   file_ = std::move(file);
   open_ = true;
+}
+
+int TFileHandler::OpenAs(TFileSystem& files, const std::string& path, TFileOpenOptions& options, bool wantWrite,
+                         std::unique_ptr<TFile>& file) {
+  const bool writable = files.IsWritable(path);
+  options.Write = wantWrite && writable;
+  const int err = files.OpenFile(path, options, file);
+  if (err == 0 && !writable) {
+    ReadOnly = true;
+    openedReadOnly_ = true;
+  }
+  return err;
 }
 
 void TFileHandler::Close() {

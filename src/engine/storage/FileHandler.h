@@ -104,6 +104,11 @@ class TFileHandler {
   void RequireOpen() const;
   // The file system this handler's file lives on.
   TFileSystem& Files() const;
+  // Opens path read-write when wantWrite and the file may be written, else
+  // read-only; a file that may not be written makes the handler read-only.
+  // Answers the open's error.
+  int OpenAs(TFileSystem& files, const std::string& path, TFileOpenOptions& options, bool wantWrite,
+             std::unique_ptr<TFile>& file);
 
   std::string fileName_;
   std::string errorName_;

@@ -148,7 +148,7 @@ json ReportJson(const CheckReport& r) {
           {"missing", r.Missing},         {"extra", r.Extra},             {"stale", r.Stale},
           {"unreported", r.Unreported},   {"wrongWriter", r.WrongWriter}, {"lostUpdates", r.LostUpdates},
           {"gaps", r.VersionGaps},        {"staleDeletes", r.StaleDeletes}, {"torn", r.TornRows},
-          {"inFlightApplied", r.InFlightApplied}, {"details", r.Details}};
+          {"inFlightApplied", r.InFlightApplied}, {"tornInFlight", r.TornInFlight}, {"details", r.Details}};
 }
 
 json ErrorJson(const std::exception_ptr& error) {

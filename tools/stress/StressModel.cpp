@@ -192,6 +192,10 @@ CheckReport CheckContents(const std::vector<Commit>& commits, const std::vector<
       } else if (applied.Problems() == 0) {
         Merge(report, applied);
         report.InFlightApplied = true;
+      } else if (row != nullptr && !CheckRow(*row).empty()) {
+        ++report.RowsChecked;
+        ++report.TornInFlight;
+        Note(report, "id " + std::to_string(id) + ": the row of the write under way is torn: " + CheckRow(*row));
       } else {
         Merge(report, before);
       }

@@ -50,6 +50,11 @@ struct CheckReport {
   int TornRows = 0;       // derived fields that do not fit the row
   // The in-flight write (crash trials) was found applied.
   bool InFlightApplied = false;
+  // Rows of a write under way that are neither side of it but torn (part
+  // of the slot new, part old): a power cut in the middle of the slot's
+  // write tears it at a sector boundary, and no checksum tells. Not counted
+  // among the problems.
+  int TornInFlight = 0;
   std::vector<std::string> Details;  // the first problems, one line each
 
   int Problems() const {

@@ -47,11 +47,13 @@ void CopyTable(const std::string& from, const std::string& to) {
   for (const auto& entry : fs::directory_iterator(from)) fs::copy_file(entry.path(), to / entry.path().filename());
 }
 
-// What a kill can leave that the repair does not put right: a table that
-// does not open even for the repair, and a slot whose record identifier the
-// header does not know after the repair (the next insert would hand it out
-// again, and two records would then share the keys of "Sys Deleted" and the
-// order of equal keys elsewhere). Empty when neither.
+// What an interruption can leave that the repair does not put right: a
+// table that does not open even for the repair; a slot whose record
+// identifier the header does not know after the repair (the next insert
+// would hand it out again, and two records would then share the keys of
+// "Sys Deleted" and the order of equal keys elsewhere); and (power cuts
+// only) the slot of the write under way torn by the cut, which the format
+// cannot tell from a whole one. Empty when none.
 std::string KnownGap(const json& r) {
   if (r.value("open", 0) != 0 && r.contains("repairError") && r.contains("diagnosis") &&
       r["diagnosis"].contains("slots")) {
@@ -63,6 +65,8 @@ std::string KnownGap(const json& r) {
   }
   if (r.contains("identifiers") && r["identifiers"]["highest"].get<int64_t>() > r["identifiers"]["last"].get<int64_t>())
     return "record identifier above the header's last one after the repair";
+  if (r.contains("after") && r["after"].value("tornInFlight", 0) > 0)
+    return "the slot of the write under way torn at a sector boundary (part old, part new; no checksum tells)";
   return {};
 }
 
@@ -176,7 +180,7 @@ void PrintTrial(int trial, const std::string& what, const WriterReport& w, const
   const std::string gap = KnownGap(r);
   if (!gap.empty()) {
     std::cout << "    known gap: " << gap;
-    if (r.contains("identifiers"))
+    if (gap.rfind("record identifier", 0) == 0 && r.contains("identifiers"))
       std::cout << " (header " << r["identifiers"]["last"] << ", slot " << r["identifiers"]["slot"] << " carries "
                 << r["identifiers"]["highest"] << ")";
     std::cout << "\n";

@@ -10,6 +10,8 @@ namespace tessel {
 
 uint16_t TDataCursor::OpenBlob(int fieldNumber, uint8_t* image, int mode) {
   CheckOpen();
+  // A BLOB buffer filled for an insert belongs to a bulk load.
+  const TBulkHold hold(*this);
   return TCursorFrame::Run(*this, [&] { return blobs_->OpenBlob(fieldNumber, image, mode); });
 }
 
@@ -21,6 +23,7 @@ uint16_t TDataCursor::CloseBlob(int fieldNumber, uint8_t* image) {
 uint16_t TDataCursor::ReadBlob(int fieldNumber, const uint8_t* image, uint32_t offset, uint32_t count,
                                void* destination, uint32_t* bytesRead) {
   CheckOpen();
+  const TBulkHold hold(*this);
   const TBlobReadResult result = TCursorFrame::Run(*this, [&] {
     return blobs_->ReadBlob(fieldNumber, image, offset, count, destination);
   });

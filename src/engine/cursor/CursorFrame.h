@@ -29,6 +29,20 @@ namespace tessel {
 // A record fetch that gave up because the table changed underneath it.
 struct TCursorRestart {};
 
+// Keeps a cursor's bulk load going through the frames of one operation (an
+// insert, a BLOB buffer's work); the frame of any other operation ends the
+// bulk load first, so that it finds its indexes built.
+class TBulkHold {
+ public:
+  explicit TBulkHold(TDataCursor& cursor) : cursor_(cursor) { ++cursor_.bulkHold_; }
+  ~TBulkHold() { --cursor_.bulkHold_; }
+  TBulkHold(const TBulkHold&) = delete;
+  TBulkHold& operator=(const TBulkHold&) = delete;
+
+ private:
+  TDataCursor& cursor_;
+};
+
 class TCursorFrame {
  public:
   // lockRead: take the read lock and look for changes (SyncRead) at the

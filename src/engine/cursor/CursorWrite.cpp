@@ -138,6 +138,8 @@ void TDataCursor::RepositionAfterWrite(const uint8_t* image, bool /*keyWasFound*
 void TDataCursor::InsertRecord(uint8_t* image, bool reposition) {
   CheckOpen();
   CheckReadOnly();
+  const TBulkHold hold(*this);
+  const bool bulk = BulkLoading();
   TCursorFrame frame(*this, false, false);
   BeginUpdate();
   int32_t slot = 0;
@@ -177,7 +179,10 @@ void TDataCursor::InsertRecord(uint8_t* image, bool reposition) {
   }
   try {
     if (indexNumber_ != index) LoadIndex(index);
-    if (changing) {
+    if (changing && bulk) {
+      // The trees are laid down when the bulk load ends; the cursor is
+      // placed then.
+    } else if (changing) {
       RecomputeRangeOrdinals();
       if (reposition) {
         UpdateBitsForRecord(slot, written.data(), true);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 
 #include "engine/base/Bytes.h"
 #include "engine/base/Names.h"
@@ -51,6 +52,7 @@ void Quietly(F&& f) {
 
 TCursorFrame::TCursorFrame(TDataCursor& cursor, bool lockRead, bool detect) : cursor_(cursor) {
   cursor.CheckOpen();
+  if (cursor.bulkHold_ == 0 && cursor.BulkLoading()) cursor.EndBulkLoad();
   TIndexFile& index = cursor.table_->Index();
   previousContext_ = index.ReadContext();
   index.SetReadContext(&cursor);
@@ -257,6 +259,16 @@ void TDataCursor::Close() {
     open_ = false;
     return;
   }
+  // A bulk load's trees are laid down before the table is written back; a
+  // failure is raised once the cursor is closed.
+  std::exception_ptr bulkFailure;
+  if (writer_ && writer_->Bulk()) {
+    try {
+      writer_->EndBulk();
+    } catch (...) {
+      bulkFailure = std::current_exception();
+    }
+  }
   if (blobs_) blobs_->CloseAll();
   writer_.reset();
   blobs_.reset();
@@ -269,7 +281,30 @@ void TDataCursor::Close() {
   filesReadOnly_ = false;
   readOnly_ = requestedReadOnly_;
   directory_.ReleaseTable(*table);
+  if (bulkFailure) std::rethrow_exception(bulkFailure);
 }
+
+// ---------------------------------------------------------------------------
+// Bulk load
+
+bool TDataCursor::BeginBulkLoad() {
+  CheckOpen();
+  if (!exclusive_ || readOnly_ || writer_->Bulk() || !writer_->CanBulkLoad()) return false;
+  writer_->BeginBulk();
+  return true;
+}
+
+void TDataCursor::EndBulkLoad() {
+  CheckOpen();
+  if (!writer_->Bulk()) return;
+  writer_->EndBulk();
+  TCursorFrame::Run(*this, [&] {
+    Reposition();
+    GotoFirstInternal();
+  });
+}
+
+bool TDataCursor::BulkLoading() const { return writer_ != nullptr && writer_->Bulk(); }
 
 void TDataCursor::CloseQuietly() { Quietly([&] { Close(); }); }
 

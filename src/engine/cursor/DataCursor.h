@@ -234,6 +234,26 @@ class TDataCursor final : public TReadContext {
   // 11013, 8708, 10258, 8965, 8963, file codes.
   void DeleteRecord(bool reposition = true);
 
+  // ---- bulk load ----
+  // On a cursor open exclusively and writable, on a table with no record
+  // slots (so every index is empty) whose unique indexes order keys by plain
+  // bytes: the inserts that follow append their slots and BLOBs and keep
+  // their keys in memory, checking unique keys there, and the index trees
+  // are laid down in one pass from the sorted keys when the bulk load ends,
+  // in sequential page runs. Answers false, changing nothing, when the table
+  // does not qualify (the inserts then go on one by one) or a bulk load is
+  // already on. While it is on, an insert does not place the cursor on the
+  // new record, and RecordCount and the position stay as they were.
+  bool BeginBulkLoad();
+  // Builds the index trees and places the cursor before the first record.
+  // Any operation of the cursor other than an insert or a BLOB buffer's
+  // work ends the bulk load first, and Close does. A failure to build
+  // (reading or writing pages) raises; bulk mode is over all the same, and
+  // an index it could not complete stays empty for a structure check to
+  // find and its repair to rebuild: the records are in their slots.
+  void EndBulkLoad();
+  bool BulkLoading() const;
+
   // ---- BLOBs (return codes; file-layer failures raise) ----
   // mode kBlobOpenRead or kBlobOpenReadWrite. Codes 10753 (not a BLOB field),
   // 9998 (foreign negative value), 9494 (more than 64 buffers).
@@ -279,6 +299,7 @@ class TDataCursor final : public TReadContext {
 
  private:
   friend class TCursorFrame;
+  friend class TBulkHold;
 
   // --- DataCursor.cpp ---
   void CheckClosed() const;
@@ -397,6 +418,7 @@ class TDataCursor final : public TReadContext {
   std::unique_ptr<TRecordWriter> writer_;
   int32_t editLock_ = 0;  // slot whose record lock an edit holds (0: none)
   int frameDepth_ = 0;    // nesting of operation frames
+  int bulkHold_ = 0;      // operations that keep a bulk load going
   bool inMissCheck_ = false;
   bool writing_ = false;        // inside a write (write lock held)
   bool changePending_ = false;  // a fetch saw another user's change

@@ -6,6 +6,7 @@
 
 #include "engine/base/Bytes.h"
 #include "engine/base/TesselError.h"
+#include "engine/cursor/BulkKeys.h"
 #include "engine/cursor/CursorFrame.h"
 #include "engine/cursor/DataCursor.h"
 #include "engine/cursor/KeySearch.h"
@@ -72,6 +73,8 @@ TRecordWriter::TRecordWriter(TDataCursor& cursor, TKeyContexts& keys, TBlobHandl
     if (!f.Default.empty()) hasDefaults_ = true;
   }
 }
+
+TRecordWriter::~TRecordWriter() = default;
 
 std::vector<int> TRecordWriter::WrittenIndexes() const {
   const TIndexHeader& h = cursor_.Table()->Index().Header;
@@ -147,6 +150,11 @@ void TRecordWriter::PrepareInsert(uint8_t* image) {
   const int32_t last = cursor_.Table()->Data().Header.LastAutoIncValue;
   const int32_t newId = last == std::numeric_limits<int32_t>::max() ? 1 : last + 1;
   PutI32(image + kSlotRecordIdOffset, newId);
+  if (bulk_) {
+    if (const TKeyContext* ctx = bulk_->Duplicate(image))
+      RaiseEngineError(ec::DuplicateKey, cursor_.TableName(), {}, {}, ctx->Desc().Name);
+    return;
+  }
   for (int n : WrittenIndexes()) {
     const TKeyContext& ctx = keys_.Get(n);
     if (!ctx.Unique()) continue;
@@ -172,18 +180,24 @@ void TRecordWriter::Insert(const uint8_t* image, int32_t slot, uint8_t* written)
   } release{data, holder};
 
   const bool reused = holder->IsDeleted();
-  uint8_t oldSystemKey[5] = {};
-  if (reused) TKeyContext::BuildSystemKey(holder->Data(), oldSystemKey);
+  if (bulk_) {
+    // A bulk load only ever appends: its table had no slots to reuse.
+    if (reused) RaiseEngineError(ec::RecordBuffersCorrupt, cursor_.TableName());
+    bulk_->Add(image, slot);
+  } else {
+    uint8_t oldSystemKey[5] = {};
+    if (reused) TKeyContext::BuildSystemKey(holder->Data(), oldSystemKey);
 
-  for (int n : WrittenIndexes()) keys_.Tree(n).InsertKey(keys_.Get(n).BuildKey(image).data(), slot);
+    for (int n : WrittenIndexes()) keys_.Tree(n).InsertKey(keys_.Get(n).BuildKey(image).data(), slot);
 
-  std::vector<uint8_t> active(recordSize, 0);
-  PutI32(active.data() + kSlotRecordIdOffset, newId);
-  uint8_t newSystemKey[5] = {};
-  TKeyContext::BuildSystemKey(active.data(), newSystemKey);
-  TIndexTree system = keys_.Tree(kSysDeletedSlot);
-  if (reused) system.DeleteKey(oldSystemKey);
-  system.InsertKey(newSystemKey, slot);
+    std::vector<uint8_t> active(recordSize, 0);
+    PutI32(active.data() + kSlotRecordIdOffset, newId);
+    uint8_t newSystemKey[5] = {};
+    TKeyContext::BuildSystemKey(active.data(), newSystemKey);
+    TIndexTree system = keys_.Tree(kSysDeletedSlot);
+    if (reused) system.DeleteKey(oldSystemKey);
+    system.InsertKey(newSystemKey, slot);
+  }
 
   data.InitImage(holder, true);
   holder->CopyFields(image, recordSize);
@@ -196,6 +210,33 @@ void TRecordWriter::Insert(const uint8_t* image, int32_t slot, uint8_t* written)
 
   std::memcpy(written, holder->Data(), recordSize);
   holder->Modified = true;
+}
+
+// ---------------------------------------------------------------------------
+// Bulk load
+
+bool TRecordWriter::CanBulkLoad() const {
+  TDataTable& table = *cursor_.Table();
+  if (table.Data().Header.NextRecordNumber != 1) return false;
+  TIndexFile& index = table.Index();
+  if (index.Root(kSysDeletedSlot) != 0) return false;
+  for (int n : WrittenIndexes()) {
+    if (index.Root(n) != 0) return false;
+    const TKeyContext& ctx = keys_.Get(n);
+    if (ctx.Unique() && ctx.HasLocale()) return false;
+  }
+  return true;
+}
+
+void TRecordWriter::BeginBulk() {
+  std::vector<const TKeyContext*> contexts;
+  for (int n : WrittenIndexes()) contexts.push_back(&keys_.Get(n));
+  bulk_ = std::make_unique<TBulkKeys>(std::move(contexts));
+}
+
+void TRecordWriter::EndBulk() {
+  std::unique_ptr<TBulkKeys> bulk = std::move(bulk_);
+  if (bulk) bulk->Build(cursor_.Table()->Index());
 }
 
 // ---------------------------------------------------------------------------

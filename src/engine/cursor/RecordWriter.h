@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "engine/storage/Formats.h"
@@ -17,6 +18,7 @@
 namespace tessel {
 
 class TBlobHandles;
+class TBulkKeys;
 class TDataCursor;
 class TKeyContexts;
 
@@ -33,6 +35,9 @@ class TRecordWriter {
   // Writes for cursor (its table, fields and field access; its record
   // fetches count as its reads) through its key contexts and BLOB buffers.
   TRecordWriter(TDataCursor& cursor, TKeyContexts& keys, TBlobHandles& blobs);
+  ~TRecordWriter();
+  TRecordWriter(const TRecordWriter&) = delete;
+  TRecordWriter& operator=(const TRecordWriter&) = delete;
 
   // Zeros plus the fields' default values; a default that is no value of
   // its field raises EConvertError.
@@ -71,6 +76,17 @@ class TRecordWriter {
   // freed.
   void Delete(const uint8_t* record, int32_t slot, uint8_t* current);
 
+  // Bulk load (see TDataCursor::BeginBulkLoad): whether the table can take
+  // one now: no record slots, every index empty, and the unique indexes
+  // ordered by plain bytes (so that equal keys are equal bytes).
+  bool CanBulkLoad() const;
+  // From now on an insert keeps its keys in memory instead of the trees.
+  void BeginBulk();
+  bool Bulk() const { return bulk_ != nullptr; }
+  // Lays down every tree from the kept keys; bulk mode ends also when that
+  // fails.
+  void EndBulk();
+
  private:
   // The indexes a write keeps in step: the primary index when the table has
   // one, then the secondary indexes in number order.
@@ -81,6 +97,7 @@ class TRecordWriter {
   TBlobHandles& blobs_;
   bool hasConstraints_ = false;
   bool hasDefaults_ = false;
+  std::unique_ptr<TBulkKeys> bulk_;
 };
 
 }  // namespace tessel

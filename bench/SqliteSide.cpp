@@ -21,8 +21,9 @@ uint64_t FileSize(const std::string& path) {
 }  // namespace
 
 std::string SqlitePragmas(const SqliteSetting& setting, bool durable) {
+  // Tessel maps the files it keeps reading; SQLite maps its database too.
   return std::string("PRAGMA journal_mode=") + setting.journalMode + "; PRAGMA synchronous=" +
-         (durable ? "FULL" : "OFF") + ";";
+         (durable ? "FULL" : "OFF") + "; PRAGMA mmap_size=" + std::to_string(kSqliteMmapBytes) + ";";
 }
 
 SqliteStatement::SqliteStatement(sqlite3* db, const char* sql) : db_(db) {

@@ -32,6 +32,8 @@ inline constexpr SqliteSetting kSqliteSettings[] = {
 
 // The pragmas every connection of the setting runs after opening: the
 // journal mode, and synchronous FULL for durable writes, OFF otherwise.
+// The bytes of a database file SQLite may map (all of the benchmark's).
+inline constexpr long long kSqliteMmapBytes = 1LL << 30;
 std::string SqlitePragmas(const SqliteSetting& setting, bool durable);
 
 class SqliteStatement {

@@ -200,6 +200,12 @@ void TDataCursor::Open() {
     }
 
     if (table_->IsEncrypted()) CheckTablePassword(*table_, Session(), passwordRequest_);
+    // A later user of a table this program has open already takes the read
+    // lock now: other programs' changes since this program last looked drop
+    // the caches an earlier user filled, so that the counters remembered
+    // below and the first positioning see the files as they are. The lock
+    // is kept for the first positioning, as the first user's is.
+    if (table_->OpenCount() > 1) table_->BeginRead();
 
     const TDataFile& data = table_->Data();
     recordSize_ = data.Header.RecordSize;
@@ -231,6 +237,9 @@ void TDataCursor::Open() {
       GotoFirstInternal();
     });
   } catch (...) {
+    // A read lock kept for the first positioning is not left behind on a
+    // table other cursors still use.
+    if (table_ != nullptr && frameDepth_ == 0) Quietly([&] { table_->EndRead(); });
     CloseQuietly();
     throw;
   }

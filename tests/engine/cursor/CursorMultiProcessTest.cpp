@@ -187,5 +187,35 @@ TEST_F(TwoProcesses, ACacheMissNoticesTheChangeAndRepositions) {
   EXPECT_EQ(other->Finish(), 0);
 }
 
+// A cursor opened on a table another cursor of this program holds open,
+// with everything it needs already cached, still starts from the files as
+// they are: another process's insert is there from its first step.
+TEST_F(TwoProcesses, ALaterCursorOpenedStraightOnAnIndexSeesChangesMadeElsewhere) {
+  auto other = StartOther();
+  auto first = env.Open("numbers", "byvalue");
+  EXPECT_EQ(first->RecordCount(), 3);
+  ASSERT_EQ(other->Ask('o'), 'y');
+  ASSERT_EQ(other->Ask('i'), 'y');
+  ASSERT_EQ(other->Ask('q'), 'y');
+
+  TDataCursor later(env.Directory());
+  later.SetTableName("numbers");
+  later.SetOpenIndexChooser([](TDataCursor&) { return std::string("byvalue"); });
+  later.Open();
+  EXPECT_EQ(later.Table(), first->Table());
+  EXPECT_EQ(later.RecordCount(), 4);
+  Row row(later);
+  int rows = 0;
+  int last = 0;
+  while (later.GetNext(row.data()) == 0) {
+    ++rows;
+    last = row.Int("value").value_or(-1);
+  }
+  EXPECT_EQ(rows, 4);
+  EXPECT_EQ(last, 100);
+  EXPECT_FALSE(later.Table()->HoldsReadLock());
+  EXPECT_EQ(other->Finish(), 0);
+}
+
 }  // namespace
 }  // namespace tessel::testing

@@ -102,20 +102,11 @@ TCommandResult Export(const TExportOptions& options, const TExportServices& serv
     if (!shown) return Failure(kExitUsage, error);
   }
 
-  std::string tablePath = options.Table;
-  const bool shipped = tablePath.empty();
-  if (shipped) {
-    const std::string dir = services.ProgramDirectory ? services.ProgramDirectory() : platform::ProgramDirectory();
-    tablePath = dir + "linksdata.dat";
-  }
-  const std::string dataFile = TableDataFile(tablePath);
-  if (!platform::FileExistsIgnoringCase(dataFile)) {
-    if (shipped) {
-      return Failure(kExitFailure, "Links information not found please redownload or reinstall Marrowick (no " +
-                                       tablePath + ")");
-    }
-    return Failure(kExitFailure, "Cannot find the table \"" + options.Table + "\" (no file " + dataFile + ")");
-  }
+  std::string dataFile;
+  TCommandResult missing;
+  const std::optional<std::string> found = FindCommandTable(options.Table, services.ProgramDirectory, dataFile, missing);
+  if (!found) return missing;
+  const std::string& tablePath = *found;
   if (IsTableFile(options.FileName, dataFile)) {
     return Failure(kExitUsage, "Refusing to write the export over the table's own file \"" + options.FileName + "\"");
   }
@@ -124,7 +115,7 @@ TCommandResult Export(const TExportOptions& options, const TExportServices& serv
   // before the record set closes.
   TSiteRecordSet table;
   std::unique_ptr<grid::TDBGrid> grid;
-  const std::string tableName = shipped ? tablePath : options.Table;
+  const std::string tableName = options.Table.empty() ? tablePath : options.Table;
   try {
     platform::SettingsStoreFactory settings = services.CreateSettings;
     if (!settings) settings = platform::CreateSettingsStore;
@@ -226,6 +217,26 @@ std::string TableDataFile(const std::string& tablePath) {
   const size_t dot = full.find_last_of('.');
   if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) full.erase(dot);
   return full + ".DAT";
+}
+
+std::optional<std::string> FindCommandTable(const std::string& given,
+                                            const std::function<std::string()>& programDirectory,
+                                            std::string& dataFile, TCommandResult& failure) {
+  std::string tablePath = given;
+  const bool shipped = tablePath.empty();
+  if (shipped) {
+    const std::string dir = programDirectory ? programDirectory() : platform::ProgramDirectory();
+    tablePath = dir + "linksdata.dat";
+  }
+  dataFile = TableDataFile(tablePath);
+  if (platform::FileExistsIgnoringCase(dataFile)) return tablePath;
+  if (shipped) {
+    failure = Failure(kExitFailure,
+                      "Links information not found please redownload or reinstall Marrowick (no " + tablePath + ")");
+  } else {
+    failure = Failure(kExitFailure, "Cannot find the table \"" + given + "\" (no file " + dataFile + ")");
+  }
+  return std::nullopt;
 }
 
 TCommandResult RunExportCommand(const TExportOptions& options, const TExportServices& services) {

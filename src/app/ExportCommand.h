@@ -83,6 +83,14 @@ std::optional<exports::TExportFormat> ResolveExportFormat(const TExportOptions& 
 // ".DAT", as the engine forms it, made absolute.
 std::string TableDataFile(const std::string& tablePath);
 
+// The table a command works on, for --export and --import alike: the path
+// given, or the catalogue beside the program (programDirectory, empty: the
+// executable's) when none is. Its data file must exist; answers the table
+// path and sets dataFile, or nothing with the failure to report.
+std::optional<std::string> FindCommandTable(const std::string& given,
+                                            const std::function<std::string()>& programDirectory,
+                                            std::string& dataFile, TCommandResult& failure);
+
 // Runs the export. Never throws.
 TCommandResult RunExportCommand(const TExportOptions& options, const TExportServices& services = {});
 

@@ -8,7 +8,6 @@
 #include "app/SiteRecordSet.h"
 #include "bookmarks/BrowserProfiles.h"
 #include "bookmarks/CategoryGuess.h"
-#include "platform/qt/ProgramDirectory.h"
 
 namespace marrowick {
 
@@ -32,20 +31,11 @@ TCommandResult Import(const TImportOptions& options, std::ostream& out, const TI
     category = std::string(kSiteCategories[*found]);
   }
 
-  std::string tablePath = options.Table;
-  const bool shipped = tablePath.empty();
-  if (shipped) {
-    const std::string dir = services.ProgramDirectory ? services.ProgramDirectory() : platform::ProgramDirectory();
-    tablePath = dir + "linksdata.dat";
-  }
-  const std::string dataFile = TableDataFile(tablePath);
-  if (!platform::FileExistsIgnoringCase(dataFile)) {
-    if (shipped) {
-      return Failure(kExitFailure, "Links information not found please redownload or reinstall Marrowick (no " +
-                                       tablePath + ")");
-    }
-    return Failure(kExitFailure, "Cannot find the table \"" + options.Table + "\" (no file " + dataFile + ")");
-  }
+  std::string dataFile;
+  TCommandResult missing;
+  const std::optional<std::string> found = FindCommandTable(options.Table, services.ProgramDirectory, dataFile, missing);
+  if (!found) return missing;
+  const std::string& tablePath = *found;
 
   // The file is read whole before the table is touched: a file that is no
   // bookmark file changes nothing.

@@ -412,23 +412,6 @@ std::string JournalPath(const std::string& dir, int number) {
   return dir + "journal-" + std::to_string(number) + ".txt";
 }
 
-// Rows of owner 0, there before the processes start, so that updates have
-// something to meet on from the first operation.
-std::vector<Commit> Prefill(const std::string& tablePath, int count) {
-  std::vector<Commit> commits;
-  StressConnection::Options options;
-  options.Exclusive = true;
-  StressConnection conn(tablePath, options);
-  for (int i = 1; i <= count; ++i) {
-    conn.Table().Append();
-    conn.Assign(MakeRow(i, 1, 0, i));
-    conn.Table().Post();
-    commits.push_back({OpKind::Insert, i, 1, 0, i});
-  }
-  conn.Close();
-  return commits;
-}
-
 std::vector<Row> ReadAllRows(const std::string& tablePath, int* recordCount) {
   std::vector<Row> rows;
   StressConnection::Options options;

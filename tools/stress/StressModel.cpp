@@ -218,4 +218,19 @@ CheckReport CheckContents(const std::vector<Commit>& commits, const std::vector<
   return report;
 }
 
+std::vector<Commit> Prefill(const std::string& tablePath, int count) {
+  std::vector<Commit> commits;
+  StressConnection::Options options;
+  options.Exclusive = true;
+  StressConnection conn(tablePath, options);
+  for (int i = 1; i <= count; ++i) {
+    conn.Table().Append();
+    conn.Assign(MakeRow(i, 1, 0, i));
+    conn.Table().Post();
+    commits.push_back({OpKind::Insert, i, 1, 0, i});
+  }
+  conn.Close();
+  return commits;
+}
+
 }  // namespace tesselstress

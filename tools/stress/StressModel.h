@@ -73,4 +73,9 @@ CheckReport CheckContents(const std::vector<Commit>& commits, const std::vector<
 CheckReport CheckContents(const std::vector<Commit>& commits, const std::vector<Row>& rows,
                           const std::vector<Commit>& inFlight);
 
+// Lays down count rows of owner 0 in the table at tablePath (opened
+// exclusively), each inserted as version 1, so that a run has rows to meet
+// on from its first operation; answers those inserts.
+std::vector<Commit> Prefill(const std::string& tablePath, int count);
+
 }  // namespace tesselstress

@@ -27,18 +27,7 @@ std::string ErrorLine(const json& e) {
 std::vector<Commit> MakeTemplate(const std::string& dir, int rows) {
   fs::create_directories(dir);
   CreateStressTable(dir, kCrashTableName);
-  std::vector<Commit> commits;
-  StressConnection::Options options;
-  options.Exclusive = true;
-  StressConnection conn(dir + kCrashTableName, options);
-  for (int i = 1; i <= rows; ++i) {
-    conn.Table().Append();
-    conn.Assign(MakeRow(i, 1, 0, i));
-    conn.Table().Post();
-    commits.push_back({OpKind::Insert, i, 1, 0, i});
-  }
-  conn.Close();
-  return commits;
+  return Prefill(dir + kCrashTableName, rows);
 }
 
 void CopyTable(const std::string& from, const std::string& to) {

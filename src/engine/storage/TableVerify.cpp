@@ -320,7 +320,7 @@ class TVerifier {
 
   // The chain of deleted slots from the data header: every link names a
   // slot, every slot on it is deleted, none comes twice. Fixing cuts the
-  // chain before the damage.
+  // chain before the damage, or deletes a live slot the header names.
   void CheckFreeSlots() {
     const int32_t count = data_.PhysicalRecordCount();
     std::vector<bool>& seen = chained_;
@@ -331,6 +331,7 @@ class TVerifier {
       const std::string from = previous == 0 ? "the data header" : Rec(previous);
       std::string problem;
       int32_t next = 0;
+      bool liveHead = false;
       if (r < 1 || r > count) {
         problem = from + " links to " + std::to_string(r) + ", which is no record slot";
       } else if (seen[static_cast<size_t>(r)]) {
@@ -339,13 +340,29 @@ class TVerifier {
         THeldRecord record(data_, r);
         if (!record->IsDeleted()) {
           problem = from + " links to " + Rec(r) + ", which is not deleted";
+          liveHead = previous == 0;
         } else {
           next = record->Link();
         }
       }
       if (!problem.empty()) {
         Report(TVerifyArea::FreeSlots, -1, previous, fix_, "Free record chain: " + problem);
-        if (fix_) {
+        if (fix_ && liveHead) {
+          // The header names a live slot as the first free one. A write that
+          // returned had its slots and its header on the disk before it
+          // did, so the slot's live image comes from one that never did: an
+          // insert into the free slot whose header write was lost (its slot
+          // perhaps torn at a sector boundary, the deleted flag new and the
+          // rest still the deleted record's), or a delete whose slot write
+          // was lost. Deleted again, the slot goes back to the chain;
+          // keeping it would bring a deleted record back. The slots it
+          // linked to are chained anew after the scan.
+          THeldRecord record(data_, r);
+          record->SetDeleted(true);
+          record->SetLink(0);
+          record->Modified = true;
+          seen[static_cast<size_t>(r)] = true;
+        } else if (fix_) {
           if (previous == 0) {
             data_.Header.FirstFreeRecord = 0;
             data_.HeaderModified = true;

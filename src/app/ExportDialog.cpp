@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 
+#include "app/FileDialogRun.h"
 #include "app/ScreenCentre.h"
 
 namespace marrowick {
@@ -146,15 +147,8 @@ void TQtSaveDialog::Configure(QFileDialog& dialog, const TSaveDialogRequest& req
 std::optional<std::string> TQtSaveDialog::Execute(const TSaveDialogRequest& request) {
   QPointer<QFileDialog> dialog = new QFileDialog(owner_);
   Configure(*dialog, request);
-  const int result = dialog->exec();
-  if (dialog.isNull()) return std::nullopt;
-  std::optional<std::string> chosen;
-  if (result == QDialog::Accepted && !dialog->selectedFiles().isEmpty()) {
-    const QByteArray local = QFile::encodeName(dialog->selectedFiles().constFirst());
-    chosen = std::string(local.constData(), static_cast<size_t>(local.size()));
-    lastFileName_ = *chosen;
-  }
-  delete dialog.data();
+  std::optional<std::string> chosen = RunFileDialog(dialog);
+  if (chosen) lastFileName_ = *chosen;
   return chosen;
 }
 

@@ -6,7 +6,6 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -20,6 +19,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include "app/FileDialogRun.h"
 #include "app/SiteCategories.h"
 #include "bookmarks/CategoryGuess.h"
 #include "platform/qt/AnsiText.h"
@@ -52,15 +52,7 @@ std::optional<std::string> TQtBookmarkFileDialog::Execute() {
   // Hidden folders hold the browsers' profiles.
   dialog->setFilter(dialog->filter() | QDir::Hidden);
   dialog->setOption(QFileDialog::DontUseNativeDialog, true);
-  const int result = dialog->exec();
-  if (dialog.isNull()) return std::nullopt;
-  std::optional<std::string> chosen;
-  if (result == QDialog::Accepted && !dialog->selectedFiles().isEmpty()) {
-    const QByteArray local = QFile::encodeName(dialog->selectedFiles().constFirst());
-    chosen = std::string(local.constData(), static_cast<size_t>(local.size()));
-  }
-  delete dialog.data();
-  return chosen;
+  return RunFileDialog(dialog);
 }
 
 // ---- the dialog ----

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <unordered_map>
 
-#include "engine/base/Windows1252.h"
+#include "platform/core/Windows1252.h"
 #include "platform/core/Shell.h"
 
 namespace bookmarks {

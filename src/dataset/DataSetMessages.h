@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/base/Exceptions.h"
+#include "platform/core/Exceptions.h"
 
 namespace dataset::msg {
 

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/base/Exceptions.h"
+#include "platform/core/Exceptions.h"
 
 namespace dataset {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/base/Windows1252.h"
+#include "platform/core/Windows1252.h"
 
 namespace dataset {
 

@@ -4,7 +4,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/base/Windows1252.h"
+#include "platform/core/Windows1252.h"
 #include "export/ExportError.h"
 #include "export/ReplacingFile.h"
 

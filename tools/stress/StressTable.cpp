@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "engine/base/Exceptions.h"
+#include "platform/core/Exceptions.h"
 #include "engine/base/TesselError.h"
 #include "engine/storage/Formats.h"
 

@@ -20,7 +20,7 @@
 #include "dataset/DateTime.h"
 #include "dataset/FieldKinds.h"
 #include "engine/base/TesselError.h"
-#include "engine/base/Windows1252.h"
+#include "platform/core/Windows1252.h"
 #include "engine/components/Session.h"
 #include "engine/components/TesselTable.h"
 #include "engine/storage/ValueText.h"

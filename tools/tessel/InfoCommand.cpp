@@ -5,7 +5,7 @@
 #include "StructureJson.h"
 #include "TableAccess.h"
 #include "engine/base/TesselError.h"
-#include "engine/base/Windows1252.h"
+#include "platform/core/Windows1252.h"
 
 namespace tesseltool {
 namespace {

@@ -3,7 +3,7 @@
 #include <array>
 #include <stdexcept>
 
-#include "engine/base/Windows1252.h"
+#include "platform/core/Windows1252.h"
 
 namespace tesseltool {
 namespace {

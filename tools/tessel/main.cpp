@@ -8,7 +8,7 @@
 #include "Commands.h"
 #include "VerifyCommand.h"
 #include "engine/base/TesselError.h"
-#include "engine/base/Windows1252.h"
+#include "platform/core/Windows1252.h"
 
 int main(int argc, char** argv) {
   CLI::App app{"Keeps Tessel tables: creates, inspects and empties them, and reads and writes records.\n"

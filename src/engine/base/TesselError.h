@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/base/Exceptions.h"
+#include "platform/core/Exceptions.h"
 
 namespace tessel {
 

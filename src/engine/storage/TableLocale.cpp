@@ -10,7 +10,7 @@
 #include <numeric>
 #include <vector>
 
-#include "engine/base/Windows1252.h"
+#include "platform/core/Windows1252.h"
 
 namespace tessel {
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "engine/base/Bytes.h"
-#include "engine/base/Exceptions.h"
+#include "platform/core/Exceptions.h"
 #include "engine/base/Names.h"
 
 namespace tessel {

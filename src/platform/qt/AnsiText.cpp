@@ -2,7 +2,7 @@
 
 #include <QByteArray>
 
-#include "engine/base/Windows1252.h"
+#include "platform/core/Windows1252.h"
 
 namespace marrowick::platform {
 

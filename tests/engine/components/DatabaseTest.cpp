@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <string>
 
-#include "engine/base/Exceptions.h"
+#include "platform/core/Exceptions.h"
 #include "engine/components/Database.h"
 #include "engine/components/Session.h"
 #include "engine/components/SessionList.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/base/Exceptions.h"
+#include "platform/core/Exceptions.h"
 #include "engine/components/Database.h"
 #include "engine/components/Session.h"
 #include "engine/components/SessionList.h"

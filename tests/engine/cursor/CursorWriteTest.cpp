@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "engine/base/Exceptions.h"
+#include "platform/core/Exceptions.h"
 #include "engine/cursor/CursorTestSupport.h"
 #include "engine/storage/IndexFile.h"
 

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "engine/base/Bytes.h"
-#include "engine/base/Exceptions.h"
+#include "platform/core/Exceptions.h"
 #include "engine/base/TesselError.h"
 #include "engine/cursor/CursorFilter.h"
 #include "engine/cursor/DataCursor.h"

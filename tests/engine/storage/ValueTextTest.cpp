@@ -8,7 +8,7 @@
 
 #include "TableTestSupport.h"
 #include "engine/base/Bytes.h"
-#include "engine/base/Exceptions.h"
+#include "platform/core/Exceptions.h"
 #include "engine/storage/ValueText.h"
 
 namespace tessel {

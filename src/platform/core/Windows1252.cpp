@@ -1,4 +1,4 @@
-#include "engine/base/Windows1252.h"
+#include "platform/core/Windows1252.h"
 
 #include <unicode/ucnv.h>
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "engine/base/Windows1252.h"
+#include "platform/core/Windows1252.h"
 
 namespace tessel {
 namespace {

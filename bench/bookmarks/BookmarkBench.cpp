@@ -30,6 +30,7 @@
 #include <memory>
 #include <string>
 
+#include "CatalogueBench.h"
 #include "SiteData.h"
 #include "bookmarks/BookmarkImport.h"
 #include "bookmarks/NetscapeFormat.h"
@@ -80,50 +81,7 @@ std::string MakeFile() {
   return html;
 }
 
-void EmptyCatalogue() {
-  using namespace tessel;
-  for (const char* ext : {"DAT", "IDX", "BLB"}) std::filesystem::remove(gDir + "linksdata." + ext);
-  TTableStructure s;
-  s.Fields = {FieldDefinition(1, "sitetype", ftString, 30), FieldDefinition(2, "siteurl", ftString, 100),
-              FieldDefinition(3, "sitename", ftString, 60), FieldDefinition(4, "login", ftString, 30),
-              FieldDefinition(5, "password", ftString, 30), FieldDefinition(6, "note", ftBlob, 0, fstMemo)};
-  s.Fields[1].Required = 1;
-  s.Secondary = {IndexDefinition("siteurl", {2}, true)};
-  TDataTable::CheckStructure(s, true, "linksdata");
-  TDataTable t(gDir, "linksdata");
-  t.CreateFiles(s);
-  t.FlushTable(false, true, true);
-  t.CloseFiles(true);
-}
-
-// The site table as the program opens it (write-through unless lazy).
-struct TSites {
-  explicit TSites(bool writeThrough) {
-    session.SetSessionName("ses");
-    session.SetForceBufferFlush(writeThrough);
-    session.SetKeepConnections(false);
-    session.SetLockRetryCount(0);
-    session.SetLockWaitTime(0);
-    table.SetSessionName("ses");
-    table.SetIndexFieldNames("siteurl");
-    table.SetTableName(gDir + "linksdata.dat");
-    table.AddField<dataset::TStringField>("sitetype", 30);
-    table.AddField<dataset::TStringField>("siteurl", 100).SetRequired(true);
-    table.AddField<dataset::TStringField>("sitename", 60);
-    table.AddField<dataset::TStringField>("login", 30);
-    table.AddField<dataset::TStringField>("password", 30);
-    table.AddField<dataset::TMemoField>("note");
-    source.SetDataSet(&table);
-    table.Open();
-  }
-  ~TSites() {
-    source.SetDataSet(nullptr);
-    table.Close();
-  }
-  tessel::TTesselSession session;
-  tessel::TTesselTable table;
-  dataset::TDataSource source;
-};
+using TSites = bench::TBenchSites;
 
 std::vector<bookmarks::TSiteToImport> Sites(dataset::TDataSet& table) {
   bookmarks::TBookmarkList list = bookmarks::ReadNetscapeBookmarksFile(gFile);
@@ -139,8 +97,8 @@ void BM_Read(benchmark::State& state) {
 }
 
 void BM_Plan(benchmark::State& state) {
-  EmptyCatalogue();
-  TSites sites(true);
+  bench::CreateCatalogue(gDir);
+  TSites sites(gDir, true);
   bookmarks::TBookmarkList list = bookmarks::ReadNetscapeBookmarksFile(gFile);
   bookmarks::TCategoryGuesser guesser(kCategories);
   int fresh = 0;
@@ -156,8 +114,8 @@ void Import(benchmark::State& state, bool writeThrough, bool withGrid) {
   int inserted = 0;
   for (auto _ : state) {
     state.PauseTiming();
-    EmptyCatalogue();
-    auto sites = std::make_unique<TSites>(writeThrough);
+    bench::CreateCatalogue(gDir);
+    auto sites = std::make_unique<TSites>(gDir, writeThrough);
     std::unique_ptr<grid::TDBGrid> grid;
     if (withGrid) grid = grid::BuildGrid(grid::ProgramGridDescription(kCategories), {}, &sites->source);
     const std::vector<bookmarks::TSiteToImport> todo = Sites(sites->table);
@@ -172,8 +130,8 @@ void Import(benchmark::State& state, bool writeThrough, bool withGrid) {
 }
 
 void BM_Again(benchmark::State& state) {
-  EmptyCatalogue();
-  auto sites = std::make_unique<TSites>(true);
+  bench::CreateCatalogue(gDir);
+  auto sites = std::make_unique<TSites>(gDir, true);
   bookmarks::ImportSites(sites->table, Sites(sites->table));
   std::vector<bookmarks::TSiteToImport> todo;
   for (int i = 0; i < kBookmarks; ++i) {
@@ -193,41 +151,13 @@ BENCHMARK_CAPTURE(Import, import_lazy, false, false)->Name("import-lazy")->Unit(
 BENCHMARK_CAPTURE(Import, import_lazy_grid, false, true)->Name("import-lazy-grid")->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_Again)->Name("again")->Unit(benchmark::kMillisecond)->Iterations(3);
 
-class TSummaryReporter : public benchmark::ConsoleReporter {
- public:
-  std::map<std::string, double> ms, cpu;
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      if (run.iterations == 0) continue;
-      ms[run.run_name.function_name] = run.GetAdjustedRealTime();
-      cpu[run.run_name.function_name] = run.GetAdjustedCPUTime();
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
   std::vector<char*> args;
   bool owned = false;
-  for (int i = 0; i < argc; ++i) {
-    std::string a = argv[i];
-    if (a.rfind("--bench_dir=", 0) == 0) {
-      gDir = a.substr(12);
-      continue;
-    }
-    args.push_back(argv[i]);
-  }
-  if (gDir.empty()) {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp != nullptr ? tmp : "/tmp") + "/bookmark-bench-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) return 1;
-    gDir = pattern;
-    owned = true;
-  }
-  if (gDir.back() != '/') gDir += '/';
-  std::filesystem::create_directories(gDir);
+  gDir = bench::BenchDirectory(argc, argv, "bookmark-bench", args, owned);
+  if (gDir.empty()) return 1;
   gFile = gDir + "bookmarks.html";
   {
     const std::string html = MakeFile();
@@ -239,7 +169,7 @@ int main(int argc, char** argv) {
 
   int count = static_cast<int>(args.size());
   benchmark::Initialize(&count, args.data());
-  TSummaryReporter reporter;
+  bench::TSummaryReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
 

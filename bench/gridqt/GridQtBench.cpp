@@ -32,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include "CatalogueBench.h"
 #include "SiteData.h"
 #include "dataset/FieldKinds.h"
 #include "engine/components/Session.h"
@@ -54,82 +55,7 @@ const std::vector<std::string> kCategories = {
 
 std::string gDir;
 
-tessel::TTableStructure CatalogueStructure() {
-  using namespace tessel;
-  TTableStructure s;
-  s.Fields = {FieldDefinition(1, "sitetype", ftString, 30), FieldDefinition(2, "siteurl", ftString, 100),
-              FieldDefinition(3, "sitename", ftString, 60), FieldDefinition(4, "login", ftString, 30),
-              FieldDefinition(5, "password", ftString, 30), FieldDefinition(6, "note", ftBlob, 0, fstMemo)};
-  s.Fields[1].Required = 1;
-  s.Secondary = {IndexDefinition("siteurl", {2}, true)};
-  return s;
-}
-
-// Lays the table down once (untimed); a marker says it is complete.
-void PrepareTable() {
-  const std::string marker = gDir + "grid-loaded";
-  if (std::filesystem::exists(marker)) return;
-  tessel::TTableStructure s = CatalogueStructure();
-  tessel::TDataTable::CheckStructure(s, true, "linksdata");
-  {
-    tessel::TDataTable t(gDir, "linksdata");
-    t.CreateFiles(s);
-    t.FlushTable(false, true, true);
-    t.CloseFiles(true);
-  }
-  tessel::TTesselSession session;
-  session.SetSessionName("fill");
-  session.SetForceBufferFlush(false);
-  session.SetKeepConnections(false);
-  tessel::TTesselTable t;
-  t.SetSessionName("fill");
-  t.SetIndexFieldNames("siteurl");
-  t.SetTableName(gDir + "linksdata.dat");
-  t.SetExclusive(true);
-  t.Open();
-  for (int i = 0; i < kSites; ++i) {
-    bench::Site site = bench::MakeSite(i);
-    t.Append();
-    t.FieldByName("sitetype").SetAsString(site.sitetype);
-    t.FieldByName("siteurl").SetAsString(site.siteurl);
-    t.FieldByName("sitename").SetAsString(site.sitename);
-    t.FieldByName("login").SetAsString(site.login);
-    t.FieldByName("password").SetAsString(site.password);
-    t.FieldByName("note").SetAsString(site.note);
-    t.Post();
-  }
-  t.Close();
-  std::ofstream(marker) << "loaded\n";
-}
-
-// The site table as the program opens it.
-struct TSites {
-  TSites() {
-    session.SetSessionName("ses");
-    session.SetForceBufferFlush(true);
-    session.SetKeepConnections(false);
-    session.SetLockRetryCount(0);
-    session.SetLockWaitTime(0);
-    table.SetSessionName("ses");
-    table.SetIndexFieldNames("siteurl");
-    table.SetTableName(gDir + "linksdata.dat");
-    table.AddField<dataset::TStringField>("sitetype", 30);
-    table.AddField<dataset::TStringField>("siteurl", 100).SetRequired(true);
-    table.AddField<dataset::TStringField>("sitename", 60);
-    table.AddField<dataset::TStringField>("login", 30);
-    table.AddField<dataset::TStringField>("password", 30);
-    table.AddField<dataset::TMemoField>("note");
-    source.SetDataSet(&table);
-    table.Open();
-  }
-  ~TSites() {
-    source.SetDataSet(nullptr);
-    table.Close();
-  }
-  tessel::TTesselSession session;
-  tessel::TTesselTable table;
-  dataset::TDataSource source;
-};
+using TSites = bench::TBenchSites;
 
 std::unique_ptr<TSites> gSites;
 std::unique_ptr<grid::TDBGrid> gGrid;
@@ -249,51 +175,24 @@ BENCHMARK(BM_Paint)->Name("paint")->Unit(benchmark::kMillisecond)->Iterations(20
 BENCHMARK(BM_ScrollPage)->Name("scroll-page")->Unit(benchmark::kMillisecond)->Iterations(2);
 BENCHMARK(BM_PageDown)->Name("page-down")->Unit(benchmark::kMillisecond)->Iterations(3);
 
-// Keeps each run's time per iteration (ms) for the summary.
-class TSummaryReporter : public benchmark::ConsoleReporter {
- public:
-  std::map<std::string, double> ms;
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      if (run.iterations > 0) ms[run.run_name.function_name] = run.GetAdjustedRealTime();
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   std::vector<char*> args;
   bool owned = false;
-  for (int i = 0; i < argc; ++i) {
-    std::string a = argv[i];
-    if (a.rfind("--bench_dir=", 0) == 0) {
-      gDir = a.substr(12);
-      continue;
-    }
-    args.push_back(argv[i]);
-  }
-  if (gDir.empty()) {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp != nullptr ? tmp : "/tmp") + "/gridqt-bench-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) return 1;
-    gDir = pattern;
-    owned = true;
-  }
-  if (gDir.back() != '/') gDir += '/';
-  std::filesystem::create_directories(gDir);
-  PrepareTable();
+  gDir = bench::BenchDirectory(argc, argv, "gridqt-bench", args, owned);
+  if (gDir.empty()) return 1;
+  bench::PrepareCatalogue(gDir, kSites);
 
   int qtArgc = 1;
   QApplication app(qtArgc, argv);
-  gSites = std::make_unique<TSites>();
+  gSites = std::make_unique<TSites>(gDir);
   gGrid = grid::BuildGrid(grid::ProgramGridDescription(kCategories), {}, &gSites->source);
 
   int count = static_cast<int>(args.size());
   benchmark::Initialize(&count, args.data());
-  TSummaryReporter reporter;
+  bench::TSummaryReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
 

@@ -64,6 +64,11 @@ std::string Url(uint64_t id, uint64_t h) {
 
 }  // namespace
 
+const std::vector<std::string>& Categories() {
+  static const std::vector<std::string> list(kCategories.begin(), kCategories.end());
+  return list;
+}
+
 uint64_t Random::Next() {
   state_ += 0x9E3779B97F4A7C15ULL;
   uint64_t z = state_;

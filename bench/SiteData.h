@@ -18,6 +18,10 @@ struct Site {
   std::string note;      // about 200 bytes
 };
 
+// The fifteen categories, in the program's order; a record's category is
+// one of them.
+const std::vector<std::string>& Categories();
+
 // Record number n of the data set (n >= 0). Urls of different numbers
 // differ; urls do not follow the numbers' order.
 Site MakeSite(int64_t n);

@@ -45,10 +45,7 @@ namespace {
 
 constexpr int kBookmarks = 10000;
 
-const std::vector<std::string> kCategories = {
-    "Arts & Humanities", "Business & Economy", "Computers & Internet", "Education", "Entertainment",
-    "Government",        "Health",             "News",                 "Personal",  "Recreation & Sports",
-    "Reference",         "Regional",           "Science",              "Social Science", "Society & Culture"};
+const std::vector<std::string>& kCategories = bench::Categories();
 
 const char* const kFolderNames[] = {"Dev tools", "Recipes", "Banking", "Movies", "Newspapers",
                                     "Travel",    "Work",    "Unsorted", "Reading list", "Kids"};

@@ -48,10 +48,7 @@ namespace {
 
 constexpr int kSites = 100000;
 
-const std::vector<std::string> kCategories = {
-    "Arts & Humanities", "Business & Economy", "Computers & Internet", "Education", "Entertainment",
-    "Government",        "Health",             "News",                 "Personal",  "Recreation & Sports",
-    "Reference",         "Regional",           "Science",              "Social Science", "Society & Culture"};
+const std::vector<std::string>& kCategories = bench::Categories();
 
 std::string gDir;
 

@@ -47,22 +47,9 @@ int CompareWithLimit(const TFieldDesc& f, const uint8_t* stored, const uint8_t* 
   }
 }
 
-bool ComparesLimits(uint8_t type) {
-  switch (type) {
-    case ftString:
-    case ftDate:
-    case ftTime:
-    case ftTimeStamp:
-    case ftSmallInt:
-    case ftInteger:
-    case ftWord:
-    case ftFloat:
-    case ftBCD:
-      return true;
-    default:
-      return false;
-  }
-}
+// The types whose minimum and maximum a write compares: every type with a
+// value text but booleans.
+bool ComparesLimits(uint8_t type) { return HasValueText(type) && type != ftBoolean; }
 
 }  // namespace
 

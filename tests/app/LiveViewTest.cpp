@@ -29,12 +29,6 @@ class LiveViewTest : public MainWindowTest {
     other_.reset();
   }
 
-  TMainForm& ShowActive() {
-    TMainForm& form = ShowForm();
-    QApplication::setActiveWindow(&form);
-    EXPECT_TRUE(QTest::qWaitForWindowActive(&form));
-    return form;
-  }
 
   std::string RowName(const std::string& url) {
     grid::TTreeListNode* node = SiteRow(url);

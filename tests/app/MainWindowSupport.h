@@ -210,6 +210,13 @@ class MainWindowTest : public ::testing::Test {
     QCoreApplication::processEvents();
     return form;
   }
+  // Shown and made the active window, so that keys reach it.
+  TMainForm& ShowActive() {
+    TMainForm& form = ShowForm();
+    QApplication::setActiveWindow(&form);
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&form));
+    return form;
+  }
 
   grid::TDBGrid& Grid() { return form_->DBGrid1(); }
   dataset::TDataSet& Table() { return *form_->RecordSet(); }

@@ -17,12 +17,6 @@ using namespace marrowick::testing;
 
 class NotesPaneTest : public MainWindowTest {
  protected:
-  TMainForm& ShowActive() {
-    TMainForm& form = ShowForm();
-    QApplication::setActiveWindow(&form);
-    EXPECT_TRUE(QTest::qWaitForWindowActive(&form));
-    return form;
-  }
   void Type(const char* text) {
     TDBMemo* memo = form_->DBMemo1();
     memo->setFocus(Qt::MouseFocusReason);

@@ -21,12 +21,6 @@ using namespace marrowick::testing;
 
 class QuickFindAndCopyTest : public MainWindowTest {
  protected:
-  TMainForm& ShowActive() {
-    TMainForm& form = ShowForm();
-    QApplication::setActiveWindow(&form);
-    EXPECT_TRUE(QTest::qWaitForWindowActive(&form));
-    return form;
-  }
   // Sites whose name, URL, category, login or note hold text, letter case
   // ignored, as the catalogue stores them.
   size_t Matches(const std::string& text) {

@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 #include <algorithm>
 #include <filesystem>
@@ -126,6 +130,56 @@ inline std::string ExpectedText(const std::vector<TTextColumn>& columns, bool gr
 // beside name and URL.
 inline std::string FirstStartText() {
   return ExpectedText({{"Site Category", CategoryCell}, {"Site Name", NameCell}, {"Site Url", UrlCell}}, true);
+}
+
+// What a run of the built program gave: its exit status (128 when it did
+// not exit) and its standard output and error.
+struct TRun {
+  int status = -1;
+  std::string out, err;
+};
+
+// Runs program with the arguments in a child process as a shell without a
+// display would: no DISPLAY, WAYLAND_DISPLAY or QT_QPA_PLATFORM, and
+// XDG_CONFIG_HOME set to config. Its output goes through files in scratch;
+// it runs in workDir when one is given.
+inline TRun RunProgram(const fs::path& program, const std::vector<std::string>& arguments, const fs::path& config,
+                       const fs::path& scratch, const fs::path& workDir = {}) {
+  std::vector<std::string> environment;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string entry = *e;
+    const std::string name = entry.substr(0, entry.find('='));
+    if (name == "DISPLAY" || name == "WAYLAND_DISPLAY" || name == "QT_QPA_PLATFORM" || name == "XDG_CONFIG_HOME") {
+      continue;
+    }
+    environment.push_back(entry);
+  }
+  environment.push_back("XDG_CONFIG_HOME=" + config.string());
+  std::vector<char*> envp;
+  for (std::string& entry : environment) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+  std::vector<std::string> args{program.string()};
+  args.insert(args.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+
+  const std::string outFile = (scratch / "stdout").string();
+  const std::string errFile = (scratch / "stderr").string();
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    FILE* o = std::freopen(outFile.c_str(), "w", stdout);
+    FILE* e = std::freopen(errFile.c_str(), "w", stderr);
+    if (o == nullptr || e == nullptr || (!workDir.empty() && ::chdir(workDir.c_str()) != 0)) ::_exit(127);
+    ::execve(argv[0], argv.data(), envp.data());
+    ::_exit(127);
+  }
+  TRun run;
+  int status = 0;
+  if (pid > 0 && ::waitpid(pid, &status, 0) == pid) run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+  run.out = ReadBytes(outFile);
+  run.err = ReadBytes(errFile);
+  return run;
 }
 
 }  // namespace marrowick::testing

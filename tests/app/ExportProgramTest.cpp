@@ -16,7 +16,6 @@
 #include "platform/core/PosixFile.h"
 #include "platform/qt/SettingsStore.h"
 
-extern char** environ;
 
 namespace marrowick {
 namespace {
@@ -47,11 +46,6 @@ class TExclusiveHold {
   bool held_ = false;
 };
 
-struct TRun {
-  int status = -1;
-  std::string out, err;
-};
-
 class ExportProgramTest : public ::testing::Test {
  protected:
   // One copy of the program for the whole suite: beside the catalogue, and
@@ -79,41 +73,7 @@ class ExportProgramTest : public ::testing::Test {
 
   // Runs the program in out_ with the arguments; its exit status and output.
   TRun Run(const std::vector<std::string>& arguments, const fs::path& program = ProgramDir() / "marrowick") {
-    std::vector<std::string> environment;
-    for (char** e = environ; *e != nullptr; ++e) {
-      const std::string entry = *e;
-      const std::string name = entry.substr(0, entry.find('='));
-      if (name == "DISPLAY" || name == "WAYLAND_DISPLAY" || name == "QT_QPA_PLATFORM" || name == "XDG_CONFIG_HOME") {
-        continue;
-      }
-      environment.push_back(entry);
-    }
-    environment.push_back("XDG_CONFIG_HOME=" + config_.string());
-    std::vector<char*> envp;
-    for (std::string& entry : environment) envp.push_back(entry.data());
-    envp.push_back(nullptr);
-    std::vector<std::string> args{program.string()};
-    args.insert(args.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-
-    const std::string outFile = (dir_.Path() / "stdout").string();
-    const std::string errFile = (dir_.Path() / "stderr").string();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-      FILE* o = std::freopen(outFile.c_str(), "w", stdout);
-      FILE* e = std::freopen(errFile.c_str(), "w", stderr);
-      if (o == nullptr || e == nullptr || ::chdir(out_.c_str()) != 0) ::_exit(127);
-      ::execve(argv[0], argv.data(), envp.data());
-      ::_exit(127);
-    }
-    TRun run;
-    int status = 0;
-    if (pid > 0 && ::waitpid(pid, &status, 0) == pid) run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-    run.out = ReadBytes(outFile);
-    run.err = ReadBytes(errFile);
-    return run;
+    return RunProgram(program, arguments, config_, dir_.Path(), out_);
   }
 
   static inline TTempDir* suite_ = nullptr;

@@ -12,17 +12,11 @@
 #include "MainWindowSupport.h"
 #include "platform/core/PosixFile.h"
 
-extern char** environ;
 
 namespace marrowick {
 namespace {
 
 using namespace marrowick::testing;
-
-struct TRun {
-  int status = -1;
-  std::string out, err;
-};
 
 class ImportProgramTest : public ::testing::Test {
  protected:
@@ -44,40 +38,7 @@ class ImportProgramTest : public ::testing::Test {
 
   // Runs the program with the arguments, without a display or Qt platform.
   TRun Run(const std::vector<std::string>& arguments) {
-    std::vector<std::string> environment;
-    for (char** e = environ; *e != nullptr; ++e) {
-      const std::string entry = *e;
-      const std::string name = entry.substr(0, entry.find('='));
-      if (name != "DISPLAY" && name != "WAYLAND_DISPLAY" && name != "QT_QPA_PLATFORM" && name != "XDG_CONFIG_HOME") {
-        environment.push_back(entry);
-      }
-    }
-    environment.push_back("XDG_CONFIG_HOME=" + (dir_.Path() / "config").string());
-    std::vector<char*> envp;
-    for (std::string& entry : environment) envp.push_back(entry.data());
-    envp.push_back(nullptr);
-    std::vector<std::string> args{(fs::path(kProgramDir) / "marrowick").string()};
-    args.insert(args.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-
-    const std::string outFile = dir_ / "stdout";
-    const std::string errFile = dir_ / "stderr";
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-      FILE* o = std::freopen(outFile.c_str(), "w", stdout);
-      FILE* e = std::freopen(errFile.c_str(), "w", stderr);
-      if (o == nullptr || e == nullptr) ::_exit(127);
-      ::execve(argv[0], argv.data(), envp.data());
-      ::_exit(127);
-    }
-    TRun run;
-    int status = 0;
-    if (pid > 0 && ::waitpid(pid, &status, 0) == pid) run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-    run.out = ReadBytes(outFile);
-    run.err = ReadBytes(errFile);
-    return run;
+    return RunProgram(fs::path(kProgramDir) / "marrowick", arguments, dir_.Path() / "config", dir_.Path());
   }
 
   std::map<std::string, TStoredSite> Sites() { return ReadSites(dir_.Path() / "table"); }

@@ -34,11 +34,17 @@ void Quietly(F&& f) {
 // goes), so its buffers are dropped and its headers read again, and the
 // write leaves no trace. An exclusive table's buffers hold earlier writes
 // that reach the files only when it closes; they stay. Answers whether the
-// buffers were dropped.
-bool AbandonChanges(TDataTable& table, bool exclusive, bool filesReadOnly) {
-  if (exclusive || filesReadOnly) return false;
-  table.DropCaches(false, true);
-  return true;
+// buffers were dropped: only after a write that had begun changing them
+// (changing) failed (failure), and never over a failure of its own write-back.
+bool AbandonChanges(TDataTable& table, bool exclusive, bool filesReadOnly, bool changing,
+                    const std::exception_ptr& failure) {
+  if (!changing || failure == nullptr || exclusive || filesReadOnly) return false;
+  bool dropped = false;
+  Quietly([&] {
+    table.DropCaches(false, true);
+    dropped = true;
+  });
+  return dropped;
 }
 
 }  // namespace
@@ -163,11 +169,8 @@ void TDataCursor::InsertRecord(uint8_t* image, bool reposition) {
   } catch (...) {
     failure = std::current_exception();
   }
-  bool abandoned = false;
-  if (changing && failure != nullptr) {
-    Quietly([&] { abandoned = AbandonChanges(*table_, exclusive_, filesReadOnly_); });
-    if (abandoned) changing = false;
-  }
+  const bool abandoned = AbandonChanges(*table_, exclusive_, filesReadOnly_, changing, failure);
+  if (abandoned) changing = false;
 
   // Finally: the cursor is placed on the new record, the locks go.
   if (changing && failure == nullptr) {
@@ -237,13 +240,10 @@ void TDataCursor::ModifyRecord(uint8_t* image, bool unlock, bool reposition) {
   } catch (...) {
     failure = std::current_exception();
   }
-  bool abandoned = false;
-  if (changing && !writingBack && failure != nullptr) {
-    Quietly([&] { abandoned = AbandonChanges(*table_, exclusive_, filesReadOnly_); });
-    if (abandoned) {
-      changing = false;
-      current_ = saved_;
-    }
+  const bool abandoned = AbandonChanges(*table_, exclusive_, filesReadOnly_, changing && !writingBack, failure);
+  if (abandoned) {
+    changing = false;
+    current_ = saved_;
   }
 
   try {
@@ -299,13 +299,10 @@ void TDataCursor::DeleteRecord(bool reposition) {
   } catch (...) {
     failure = std::current_exception();
   }
-  bool abandoned = false;
-  if (changing && !writingBack && failure != nullptr) {
-    Quietly([&] { abandoned = AbandonChanges(*table_, exclusive_, filesReadOnly_); });
-    if (abandoned) {
-      changing = false;
-      current_ = saved_;
-    }
+  const bool abandoned = AbandonChanges(*table_, exclusive_, filesReadOnly_, changing && !writingBack, failure);
+  if (abandoned) {
+    changing = false;
+    current_ = saved_;
   }
 
   try {

@@ -21,25 +21,11 @@ using testing::kReadersStart;
 using testing::ReadFileBytes;
 using testing::TLockingReader;
 
-class ChangeDetectionTest : public testing::SharedTableTest {
+class ChangeDetectionTest : public testing::TwoHandlesTest {
  protected:
-  void OpenBoth(TOptions options = {}) {
-    CreateTable(10, options);
-    mine_ = OpenTable();
-    theirs_ = OpenTable();
-  }
-  void TearDown() override {
-    for (auto* t : {&mine_, &theirs_})
-      if (*t && (*t)->IsOpen()) (*t)->CloseFiles(false);
-  }
-
-  // The other user posts a change the way a cursor does: under the write
-  // lock, written back with the headers forced.
+  // The other user posts a change the way a cursor does.
   void TheyRename(int32_t number, const std::string& name, bool forceIndex) {
-    theirs_->BeginWrite();
-    Rename(*theirs_, number, name);
-    theirs_->FlushTable(false, true, forceIndex);
-    theirs_->EndWrite();
+    Post(*theirs_, number, name, forceIndex);
   }
 
   // A page of index 31 in my cache.
@@ -47,9 +33,6 @@ class ChangeDetectionTest : public testing::SharedTableTest {
     TPage* page = t.Index().AllocatePage(kSysDeletedSlot);
     t.Index().ReleasePage(page);
   }
-
-  std::unique_ptr<TDataTable> mine_;
-  std::unique_ptr<TDataTable> theirs_;
 };
 
 TEST_F(ChangeDetectionTest, NothingChangedKeepsEveryCache) {

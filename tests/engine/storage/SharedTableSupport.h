@@ -151,4 +151,31 @@ class SharedTableTest : public ::testing::Test {
   TempDir dir_;
 };
 
+// Two handles on one shared table: this program's (mine_) and another
+// program's (theirs_).
+class TwoHandlesTest : public SharedTableTest {
+ protected:
+  void OpenBoth(TOptions options = {}) {
+    CreateTable(10, options);
+    mine_ = OpenTable();
+    theirs_ = OpenTable();
+  }
+  void TearDown() override {
+    for (auto* t : {&mine_, &theirs_})
+      if (*t && (*t)->IsOpen()) (*t)->CloseFiles(false);
+  }
+
+  // A change posted the way a cursor posts it: under the write lock,
+  // written back with the data header forced, the index header when asked.
+  static void Post(TDataTable& t, int32_t number, const std::string& name, bool forceIndex) {
+    t.BeginWrite();
+    Rename(t, number, name);
+    t.FlushTable(false, true, forceIndex);
+    t.EndWrite();
+  }
+
+  std::unique_ptr<TDataTable> mine_;
+  std::unique_ptr<TDataTable> theirs_;
+};
+
 }  // namespace tessel::testing

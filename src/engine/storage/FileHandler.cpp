@@ -311,6 +311,10 @@ void TFileHandler::DeferSync(bool on) {
   if (file_ != nullptr) file_->DeferSync(on);
 }
 
+void TFileHandler::StartSyncDeferred() {
+  if (file_ != nullptr) file_->StartSyncDeferred();
+}
+
 void TFileHandler::SyncDeferred() {
   if (file_ == nullptr) return;
   if (int err = file_->SyncDeferred()) RaiseOsError(err);

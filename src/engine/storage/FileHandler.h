@@ -91,6 +91,8 @@ class TFileHandler {
   // ignore both.
   void DeferSync(bool on);
   void SyncDeferred();
+  // Starts the deferred writes on their way to the disk without waiting.
+  void StartSyncDeferred();
 
   // Number of write calls that reached the file (counts Write with count > 0).
   uint64_t WriteCalls() const { return writeCalls_; }

@@ -55,6 +55,10 @@ class TFile {
   // (nothing to do when nothing was written). Other handles ignore both.
   virtual void DeferSync(bool on) = 0;
   virtual int SyncDeferred() = 0;
+  // Starts what SyncDeferred will make durable on its way to the disk
+  // without waiting for it, so that several files' writes travel together;
+  // it promises nothing (SyncDeferred does). Nothing by default.
+  virtual void StartSyncDeferred() {}
   // Non-waiting exclusive byte-range lock of this handle and its release
   // over the same range.
   virtual bool Lock(int64_t position, int64_t length) = 0;

@@ -62,6 +62,7 @@ class TPosixHandle : public TFile {
   int Sync() override { return File.Sync(); }
   void DeferSync(bool on) override { File.DeferSync(on); }
   int SyncDeferred() override { return File.SyncDeferred(); }
+  void StartSyncDeferred() override { File.StartSyncDeferred(); }
   bool Lock(int64_t position, int64_t length) override { return File.Lock(position, length); }
   bool Unlock(int64_t position, int64_t length) override { return File.Unlock(position, length); }
   int Close() override {

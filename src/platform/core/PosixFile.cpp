@@ -219,6 +219,11 @@ int PosixFile::DeferredDescriptor() {
   return plainFd_;
 }
 
+void PosixFile::StartSyncDeferred() {
+  // A hint: a failure here is the flush's to report.
+  if (fd_ >= 0 && syncPending_) (void)::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+}
+
 int PosixFile::SyncDeferred() {
   if (fd_ < 0) return EBADF;
   if (!syncPending_) return 0;

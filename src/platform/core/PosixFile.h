@@ -78,6 +78,9 @@ class PosixFile {
   bool SyncDeferring() const { return deferSync_; }
   bool SyncPending() const { return syncPending_; }
   int SyncDeferred();
+  // Starts the pending deferred writes on their way to the disk without
+  // waiting (sync_file_range); SyncDeferred still flushes them.
+  void StartSyncDeferred();
 
   // Non-waiting exclusive byte-range lock and its release over the same
   // range. Ranges that are empty, negative or reach the share byte are

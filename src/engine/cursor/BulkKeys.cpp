@@ -3,14 +3,13 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
-#include <numeric>
 #include <string_view>
 
 #include "engine/base/Bytes.h"
 #include "engine/storage/Formats.h"
-#include "engine/storage/IndexBuild.h"
 #include "engine/storage/IndexFile.h"
 #include "engine/storage/IndexKey.h"
+#include "engine/storage/KeyStore.h"
 #include "engine/storage/Record.h"
 
 namespace tessel {
@@ -25,61 +24,27 @@ size_t HashBytes(const uint8_t* p, size_t n) {
 
 }  // namespace
 
-// The keys of one index in insertion order, each without its trailing zero
-// bytes (a string key is mostly padding), back to back, with their slots;
-// for a unique index also an open-addressing hash set of their numbers.
+// The keys of one index in insertion order with their slots; for a unique
+// index also an open-addressing hash set of their numbers.
 struct TBulkKeys::TIndexKeys {
   TIndexKeys(const TKeyContext* context, int slotNumber, uint16_t keyLength)
-      : ctx(context), slot(slotNumber), length(keyLength), scratch(keyLength, 0), other(keyLength, 0) {
-    offsets.push_back(0);
-  }
+      : ctx(context), slot(slotNumber), length(keyLength), keys(context, keyLength), scratch(keyLength, 0) {}
 
-  size_t Count() const { return records.size(); }
-  const uint8_t* Bytes(size_t i) const { return bytes.data() + offsets[i]; }
-  size_t Size(size_t i) const { return offsets[i + 1] - offsets[i]; }
+  size_t Count() const { return keys.Count(); }
   bool Unique() const { return ctx != nullptr && ctx->Unique(); }
 
-  // Key i whole (valid until the next call with the same buffer).
-  const uint8_t* Expand(size_t i, std::vector<uint8_t>& out) const {
-    const size_t n = Size(i);
-    std::memcpy(out.data(), Bytes(i), n);
-    std::memset(out.data() + n, 0, length - n);
-    return out.data();
-  }
-
-  static size_t Trimmed(const uint8_t* key, size_t n) {
-    while (n > 0 && key[n - 1] == 0) --n;
-    return n;
-  }
-
-  void Append(const uint8_t* key, int32_t record) {
-    const size_t n = Trimmed(key, length);
-    bytes.insert(bytes.end(), key, key + n);
-    offsets.push_back(bytes.size());
-    records.push_back(record);
-  }
-
-  // Index order of keys a and b: by plain bytes (trailing zeros compare
-  // like the missing bytes they stand for), or through the locale.
-  bool Less(size_t a, size_t b) {
-    if (ctx != nullptr && ctx->HasLocale()) return ctx->CompareKeys(Expand(a, scratch), Expand(b, other)) < 0;
-    const size_t na = Size(a), nb = Size(b);
-    int c = std::memcmp(Bytes(a), Bytes(b), std::min(na, nb));
-    if (c == 0) c = na < nb ? -1 : (na > nb ? 1 : 0);
-    if (ctx != nullptr && ctx->Descending()) c = -c;
-    return c < 0;
-  }
+  void Append(const uint8_t* key, int32_t record) { keys.Append(key, record); }
 
   // The hash set of a unique index: key numbers + 1 (0 marks a free place).
   bool Holds(const uint8_t* key) const {
     if (table.empty()) return false;
-    const size_t n = Trimmed(key, length);
+    const size_t n = TKeyStore::Trimmed(key, length);
     const size_t mask = table.size() - 1;
     for (size_t at = HashBytes(key, n) & mask;; at = (at + 1) & mask) {
       const uint32_t entry = table[at];
       if (entry == 0) return false;
       const size_t i = entry - 1;
-      if (Size(i) == n && std::memcmp(Bytes(i), key, n) == 0) return true;
+      if (keys.Size(i) == n && std::memcmp(keys.Bytes(i), key, n) == 0) return true;
     }
   }
   void Remember(size_t i) {
@@ -94,7 +59,7 @@ struct TBulkKeys::TIndexKeys {
   }
   void Place(size_t i) {
     const size_t mask = table.size() - 1;
-    size_t at = HashBytes(Bytes(i), Size(i)) & mask;
+    size_t at = HashBytes(keys.Bytes(i), keys.Size(i)) & mask;
     while (table[at] != 0) at = (at + 1) & mask;
     table[at] = static_cast<uint32_t>(i + 1);
   }
@@ -102,11 +67,9 @@ struct TBulkKeys::TIndexKeys {
   const TKeyContext* ctx;  // null for "Sys Deleted"
   int slot;
   uint16_t length;
-  std::vector<uint8_t> bytes;
-  std::vector<size_t> offsets;
-  std::vector<int32_t> records;
+  TKeyStore keys;
   std::vector<uint32_t> table;
-  std::vector<uint8_t> scratch, other;
+  std::vector<uint8_t> scratch;
 };
 
 TBulkKeys::TBulkKeys(std::vector<const TKeyContext*> indexes) {
@@ -145,17 +108,11 @@ void TBulkKeys::Add(const uint8_t* row, int32_t slot) {
 void TBulkKeys::Build(TIndexFile& file) {
   for (auto& index : indexes_) {
     TIndexKeys& k = *index;
-    std::vector<uint32_t> order(k.Count());
-    std::iota(order.begin(), order.end(), 0u);
     // Ties (only a record identifier handed out twice could make them) keep
     // the order of insertion.
-    std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return k.Less(a, b); });
+    const std::vector<uint32_t> order = k.keys.SortedOrder();
     std::vector<uint32_t>().swap(k.table);
-    TSortedKeys sorted;
-    sorted.Count = static_cast<int64_t>(order.size());
-    sorted.Key = [&](int64_t i) { return k.Expand(order[static_cast<size_t>(i)], k.scratch); };
-    sorted.Record = [&](int64_t i) { return k.records[order[static_cast<size_t>(i)]]; };
-    BuildIndexTree(file, k.slot, sorted);
+    k.keys.BuildTree(file, k.slot, order);
     index.reset();
   }
   indexes_.clear();

@@ -6,6 +6,7 @@
 #include "engine/storage/DataTable.h"
 #include "engine/storage/IndexKey.h"
 #include "engine/storage/IndexTree.h"
+#include "engine/storage/KeyStore.h"
 
 namespace tessel {
 
@@ -81,17 +82,47 @@ TIndexRebuildResult RebuildIndex(TDataTable& table, int slot) {
   TIndexRebuildResult result;
   result.Slot = slot;
   const TKeyContext context(desc, slot, data.Fields, &table.Locale(), table.TableName());
-  TIndexTree tree(index, context);
   const bool system = slot == kSysDeletedSlot;
   std::vector<uint8_t> key(std::max<size_t>(context.KeyLength(), kSystemKeyLength), 0);
   const int32_t last = data.PhysicalRecordCount();
-  for (int32_t r = 1; r <= last; ++r) {
+  // The key of record r, or false when r has none in this index.
+  auto keyOf = [&](int32_t r) {
     TRecord* record = data.FetchRecord(r, nullptr, data.RecordsPerRead);
     const bool deleted = record->IsDeleted();
     if (system || !deleted) context.BuildKey(record->Data(), key.data());
     data.ReleaseRecord(record);
-    if (!system && deleted) continue;
-    // Equal keys would break the order every search relies on.
+    return system || !deleted;
+  };
+
+  if (TKeyStore::BytesFor(last, context.KeyLength()) <= kSortedRebuildBytes) {
+    // The keys sorted in memory, the tree laid down from them in one pass
+    // and written in long runs of pages.
+    TKeyStore keys(&context, context.KeyLength());
+    for (int32_t r = 1; r <= last; ++r)
+      if (keyOf(r)) keys.Append(key.data(), r);
+    const std::vector<uint32_t> order = keys.SortedOrder();
+    // Equal keys would break the order every search relies on: of equal
+    // keys the one of the lowest record number stays (the sort keeps them
+    // in record order).
+    std::vector<uint32_t> kept;
+    kept.reserve(order.size());
+    for (uint32_t i : order) {
+      if (!kept.empty() && keys.Compare(kept.back(), i) == 0) {
+        result.LeftOut.push_back(keys.Record(i));
+      } else {
+        kept.push_back(i);
+      }
+    }
+    std::sort(result.LeftOut.begin(), result.LeftOut.end());
+    keys.BuildTree(index, slot, kept);
+    result.KeysInserted = static_cast<int32_t>(kept.size());
+    return result;
+  }
+
+  // Too many keys to hold: key by key into the tree.
+  TIndexTree tree(index, context);
+  for (int32_t r = 1; r <= last; ++r) {
+    if (!keyOf(r)) continue;
     if (tree.KeyExists(key.data())) {
       result.LeftOut.push_back(r);
       continue;

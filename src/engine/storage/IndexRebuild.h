@@ -30,8 +30,11 @@ std::vector<int> UsedIndexSlots(const TDataTable& table);
 bool IndexDefinitionSound(const TDataTable& table, int slot, std::string* problem = nullptr);
 
 // Lays the tree of one index down anew: its root and free chain are reset
-// and the key of every active record (of every record slot for "Sys
-// Deleted") is inserted, in record-number order. The pages of the old tree
+// and the keys of every active record (of every record slot for "Sys
+// Deleted") are sorted in memory and laid down in one pass (a table with
+// more keys than a rebuild holds in memory has them inserted one by one, in
+// record-number order). Of equal keys the one of the lowest record number
+// stays; the others are left out and reported. The pages of the old tree
 // and of its free chain are abandoned: they stay in the file unused. Raises
 // "table '%s' must be opened exclusively" unless the table is open
 // exclusively, "Access denied to table '%s'" when it is read-only, and

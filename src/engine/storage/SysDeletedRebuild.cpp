@@ -6,6 +6,7 @@
 #include "engine/storage/DataTable.h"
 #include "engine/storage/IndexKey.h"
 #include "engine/storage/IndexTree.h"
+#include "engine/storage/KeyStore.h"
 
 namespace tessel {
 
@@ -24,18 +25,27 @@ void TDataTable::RepairRecreatedIndex() {
   index_.HeaderModified = true;
 
   const TKeyContext context(sys, kSysDeletedSlot, data_.Fields, locale_.get(), tableName_);
-  TIndexTree tree(index_, context);
   std::vector<uint8_t> key(context.KeyLength() > 5 ? context.KeyLength() : 5, 0);
   int32_t active = 0;
   const int32_t last = data_.PhysicalRecordCount();
+  // The keys are sorted in memory and the tree laid down in one pass, in
+  // long runs of pages; more keys than that holds go in one by one.
+  const bool sorted = TKeyStore::BytesFor(last, context.KeyLength()) <= kSortedRebuildBytes;
+  TKeyStore keys(nullptr, context.KeyLength());
+  TIndexTree tree(index_, context);
   for (int32_t r = 1; r <= last; ++r) {
     TRecord* record = data_.FetchRecord(r, nullptr, data_.RecordsPerRead);
     const bool deleted = record->IsDeleted();
     TKeyContext::BuildSystemKey(record->Data(), key.data());
     data_.ReleaseRecord(record);
-    tree.InsertKey(key.data(), r);
+    if (sorted) {
+      keys.Append(key.data(), r);
+    } else {
+      tree.InsertKey(key.data(), r);
+    }
     if (!deleted) ++active;
   }
+  if (sorted) keys.BuildTree(index_, kSysDeletedSlot, keys.SortedOrder());
   h.ActiveRecordCount = active;
   indexRecreated_ = false;
 }

@@ -16,8 +16,6 @@ namespace tessel {
 
 namespace {
 
-constexpr uint16_t kSystemKeyLength = 5;
-
 size_t HashBytes(const uint8_t* p, size_t n) {
   return std::hash<std::string_view>{}(std::string_view(reinterpret_cast<const char*>(p), n));
 }
@@ -75,7 +73,7 @@ struct TBulkKeys::TIndexKeys {
 TBulkKeys::TBulkKeys(std::vector<const TKeyContext*> indexes) {
   for (const TKeyContext* ctx : indexes)
     indexes_.push_back(std::make_unique<TIndexKeys>(ctx, ctx->Slot(), ctx->KeyLength()));
-  indexes_.push_back(std::make_unique<TIndexKeys>(nullptr, kSysDeletedSlot, kSystemKeyLength));
+  indexes_.push_back(std::make_unique<TIndexKeys>(nullptr, kSysDeletedSlot, kSysDeletedKeyLength));
 }
 
 TBulkKeys::~TBulkKeys() = default;

@@ -172,14 +172,14 @@ void TRecordWriter::Insert(const uint8_t* image, int32_t slot, uint8_t* written)
     if (reused) RaiseEngineError(ec::RecordBuffersCorrupt, cursor_.TableName());
     bulk_->Add(image, slot);
   } else {
-    uint8_t oldSystemKey[5] = {};
+    uint8_t oldSystemKey[kSysDeletedKeyLength] = {};
     if (reused) TKeyContext::BuildSystemKey(holder->Data(), oldSystemKey);
 
     for (int n : WrittenIndexes()) keys_.Tree(n).InsertKey(keys_.Get(n).BuildKey(image).data(), slot);
 
     std::vector<uint8_t> active(recordSize, 0);
     PutI32(active.data() + kSlotRecordIdOffset, newId);
-    uint8_t newSystemKey[5] = {};
+    uint8_t newSystemKey[kSysDeletedKeyLength] = {};
     TKeyContext::BuildSystemKey(active.data(), newSystemKey);
     TIndexTree system = keys_.Tree(kSysDeletedSlot);
     if (reused) system.DeleteKey(oldSystemKey);
@@ -286,10 +286,10 @@ void TRecordWriter::Delete(const uint8_t* record, int32_t slot, uint8_t* current
       RaiseEngineError(ec::PageBuffersCorrupt, cursor_.TableName(), {}, {}, ctx.Desc().Name);
     tree.DeleteKey(key.data());
   }
-  uint8_t activeKey[5] = {};
+  uint8_t activeKey[kSysDeletedKeyLength] = {};
   TKeyContext::BuildSystemKey(record, activeKey);
   activeKey[0] = 0;
-  uint8_t deletedKey[5];
+  uint8_t deletedKey[kSysDeletedKeyLength];
   std::memcpy(deletedKey, activeKey, 5);
   deletedKey[0] = 1;
   TIndexTree system = keys_.Tree(kSysDeletedSlot);

@@ -57,6 +57,8 @@ constexpr int kMaxSecondaryIndexes = 30;
 constexpr int kMaxIndexFields = 16;
 constexpr int kIndexSlots = 32;
 constexpr int kSysDeletedSlot = 31;
+// The "Sys Deleted" key: the deleted flag and the record identifier.
+constexpr uint16_t kSysDeletedKeyLength = 5;
 // Key fields take at most kMaxKeyLength bytes; a non-unique index appends
 // the 4-byte record identifier, so a whole key, and a bookmark, takes at
 // most kMaxFullKeyLength. Buffers that hold a key of any index are sized

@@ -51,7 +51,7 @@ void TIndexFile::InitIndexHeader() {
   Header.EndOfFile = kPageSize;
   TIndexDesc& sys = Header.Indexes[kSysDeletedSlot];
   sys.Name = kSysDeletedName;
-  sys.KeyLength = 5;
+  sys.KeyLength = kSysDeletedKeyLength;
   sys.Compression = 0;
   Header.ActiveRecordCount = 0;
   HeaderModified = true;

@@ -16,8 +16,6 @@ namespace tessel {
 
 namespace {
 
-constexpr uint16_t kSystemKeyLength = 5;
-
 int Sign(int c) { return c < 0 ? -1 : (c > 0 ? 1 : 0); }
 
 int CompareBytes(const uint8_t* a, const uint8_t* b, size_t n) {
@@ -71,7 +69,7 @@ TKeyContext::TKeyContext(const TIndexDesc& desc, int slot, const std::vector<TFi
   // is let through.
   const bool unused = slot_ == 0 && desc_.FieldCount == 0 && desc_.KeyLength == 0;
   const bool badLength = slot_ == kSysDeletedSlot
-                             ? desc_.KeyLength != kSystemKeyLength
+                             ? desc_.KeyLength != kSysDeletedKeyLength
                              : desc_.KeyLength == 0 || desc_.KeyLength > kMaxFullKeyLength ||
                                    (desc_.Unique == 0 && desc_.KeyLength <= 4);
   // An index of a table without key fields (a damaged index header) has no

@@ -12,7 +12,6 @@ namespace tessel {
 
 namespace {
 
-constexpr int kSystemKeyLength = 5;
 constexpr int kIdentifierSuffix = 4;
 
 }  // namespace
@@ -34,7 +33,7 @@ bool IndexDefinitionSound(const TDataTable& table, int slot, std::string* proble
   if (slot < 0 || slot >= kIndexSlots) return fail("no such index slot");
   const TIndexDesc& desc = table.Index().Header.Indexes[static_cast<size_t>(slot)];
   if (slot == kSysDeletedSlot) {
-    if (desc.KeyLength != kSystemKeyLength) {
+    if (desc.KeyLength != kSysDeletedKeyLength) {
       return fail("key length " + std::to_string(desc.KeyLength) + ", expected 5");
     }
     return true;
@@ -83,7 +82,7 @@ TIndexRebuildResult RebuildIndex(TDataTable& table, int slot) {
   result.Slot = slot;
   const TKeyContext context(desc, slot, data.Fields, &table.Locale(), table.TableName());
   const bool system = slot == kSysDeletedSlot;
-  std::vector<uint8_t> key(std::max<size_t>(context.KeyLength(), kSystemKeyLength), 0);
+  std::vector<uint8_t> key(std::max<size_t>(context.KeyLength(), kSysDeletedKeyLength), 0);
   const int32_t last = data.PhysicalRecordCount();
   // The key of record r, or false when r has none in this index.
   auto keyOf = [&](int32_t r) {

@@ -1,6 +1,7 @@
 // The repair of a table whose index file had to be laid down anew: without
 // its index definitions the table works in the order of the system index
 // "Sys Deleted", which is rebuilt here from every record slot.
+#include <algorithm>
 #include <vector>
 
 #include "engine/storage/DataTable.h"
@@ -25,7 +26,7 @@ void TDataTable::RepairRecreatedIndex() {
   index_.HeaderModified = true;
 
   const TKeyContext context(sys, kSysDeletedSlot, data_.Fields, locale_.get(), tableName_);
-  std::vector<uint8_t> key(context.KeyLength() > 5 ? context.KeyLength() : 5, 0);
+  std::vector<uint8_t> key(std::max<size_t>(context.KeyLength(), kSysDeletedKeyLength), 0);
   int32_t active = 0;
   const int32_t last = data_.PhysicalRecordCount();
   // The keys are sorted in memory and the tree laid down in one pass, in

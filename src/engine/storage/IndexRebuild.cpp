@@ -78,51 +78,55 @@ TIndexRebuildResult RebuildIndex(TDataTable& table, int slot) {
   desc.FreePage = 0;
   index.HeaderModified = true;
 
-  TIndexRebuildResult result;
-  result.Slot = slot;
   const TKeyContext context(desc, slot, data.Fields, &table.Locale(), table.TableName());
   const bool system = slot == kSysDeletedSlot;
-  std::vector<uint8_t> key(std::max<size_t>(context.KeyLength(), kSysDeletedKeyLength), 0);
-  const int32_t last = data.PhysicalRecordCount();
-  // The key of record r, or false when r has none in this index.
-  auto keyOf = [&](int32_t r) {
+  return LayIndexDown(index, slot, context, data.PhysicalRecordCount(), false, [&](int32_t r, uint8_t* key) {
     TRecord* record = data.FetchRecord(r, nullptr, data.RecordsPerRead);
     const bool deleted = record->IsDeleted();
-    if (system || !deleted) context.BuildKey(record->Data(), key.data());
+    if (system || !deleted) context.BuildKey(record->Data(), key);
     data.ReleaseRecord(record);
     return system || !deleted;
-  };
+  });
+}
+
+TIndexRebuildResult LayIndexDown(TIndexFile& index, int slot, const TKeyContext& context, int32_t last,
+                                 bool keepEqual, const std::function<bool(int32_t, uint8_t*)>& keyOf) {
+  TIndexRebuildResult result;
+  result.Slot = slot;
+  std::vector<uint8_t> key(std::max<size_t>(context.KeyLength(), kSysDeletedKeyLength), 0);
 
   if (TKeyStore::BytesFor(last, context.KeyLength()) <= kSortedRebuildBytes) {
     // The keys sorted in memory, the tree laid down from them in one pass
     // and written in long runs of pages.
     TKeyStore keys(&context, context.KeyLength());
     for (int32_t r = 1; r <= last; ++r)
-      if (keyOf(r)) keys.Append(key.data(), r);
-    const std::vector<uint32_t> order = keys.SortedOrder();
-    // Equal keys would break the order every search relies on: of equal
-    // keys the one of the lowest record number stays (the sort keeps them
-    // in record order).
-    std::vector<uint32_t> kept;
-    kept.reserve(order.size());
-    for (uint32_t i : order) {
-      if (!kept.empty() && keys.Compare(kept.back(), i) == 0) {
-        result.LeftOut.push_back(keys.Record(i));
-      } else {
-        kept.push_back(i);
+      if (keyOf(r, key.data())) keys.Append(key.data(), r);
+    std::vector<uint32_t> order = keys.SortedOrder();
+    if (!keepEqual) {
+      // Of equal keys the one of the lowest record number stays (the sort
+      // keeps them in record order).
+      std::vector<uint32_t> kept;
+      kept.reserve(order.size());
+      for (uint32_t i : order) {
+        if (!kept.empty() && keys.Compare(kept.back(), i) == 0) {
+          result.LeftOut.push_back(keys.Record(i));
+        } else {
+          kept.push_back(i);
+        }
       }
+      std::sort(result.LeftOut.begin(), result.LeftOut.end());
+      order.swap(kept);
     }
-    std::sort(result.LeftOut.begin(), result.LeftOut.end());
-    keys.BuildTree(index, slot, kept);
-    result.KeysInserted = static_cast<int32_t>(kept.size());
+    keys.BuildTree(index, slot, order);
+    result.KeysInserted = static_cast<int32_t>(order.size());
     return result;
   }
 
   // Too many keys to hold: key by key into the tree.
   TIndexTree tree(index, context);
   for (int32_t r = 1; r <= last; ++r) {
-    if (!keyOf(r)) continue;
-    if (tree.KeyExists(key.data())) {
+    if (!keyOf(r, key.data())) continue;
+    if (!keepEqual && tree.KeyExists(key.data())) {
       result.LeftOut.push_back(r);
       continue;
     }

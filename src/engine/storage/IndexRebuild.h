@@ -3,12 +3,15 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace tessel {
 
 class TDataTable;
+class TIndexFile;
+class TKeyContext;
 
 struct TIndexRebuildResult {
   int Slot = 0;
@@ -41,6 +44,16 @@ bool IndexDefinitionSound(const TDataTable& table, int slot, std::string* proble
 // "Header information corrupt in table '%s'" for an unsound definition. The
 // new pages and the header reach the file with the next write-back.
 TIndexRebuildResult RebuildIndex(TDataTable& table, int slot);
+
+// Lays the empty tree of index slot down from the keys of record slots 1 to
+// last: keyOf(r, key) fills key (the index's key length) and answers whether
+// slot r has a key in this index. The keys are sorted in memory and the
+// tree laid down in one pass, in long runs of pages; more keys than a
+// rebuild holds in memory go in one by one, in slot order. Equal keys all
+// go in when keepEqual is on; otherwise the one of the lowest slot stays
+// and the others are left out and reported.
+TIndexRebuildResult LayIndexDown(TIndexFile& index, int slot, const TKeyContext& context, int32_t last,
+                                 bool keepEqual, const std::function<bool(int32_t, uint8_t*)>& keyOf);
 
 // Every used index in turn.
 std::vector<TIndexRebuildResult> RebuildAllIndexes(TDataTable& table);

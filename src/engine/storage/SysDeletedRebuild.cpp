@@ -1,13 +1,11 @@
 // The repair of a table whose index file had to be laid down anew: without
 // its index definitions the table works in the order of the system index
 // "Sys Deleted", which is rebuilt here from every record slot.
-#include <algorithm>
 #include <vector>
 
 #include "engine/storage/DataTable.h"
 #include "engine/storage/IndexKey.h"
-#include "engine/storage/IndexTree.h"
-#include "engine/storage/KeyStore.h"
+#include "engine/storage/IndexRebuild.h"
 
 namespace tessel {
 
@@ -26,27 +24,14 @@ void TDataTable::RepairRecreatedIndex() {
   index_.HeaderModified = true;
 
   const TKeyContext context(sys, kSysDeletedSlot, data_.Fields, locale_.get(), tableName_);
-  std::vector<uint8_t> key(std::max<size_t>(context.KeyLength(), kSysDeletedKeyLength), 0);
   int32_t active = 0;
-  const int32_t last = data_.PhysicalRecordCount();
-  // The keys are sorted in memory and the tree laid down in one pass, in
-  // long runs of pages; more keys than that holds go in one by one.
-  const bool sorted = TKeyStore::BytesFor(last, context.KeyLength()) <= kSortedRebuildBytes;
-  TKeyStore keys(nullptr, context.KeyLength());
-  TIndexTree tree(index_, context);
-  for (int32_t r = 1; r <= last; ++r) {
+  LayIndexDown(index_, kSysDeletedSlot, context, data_.PhysicalRecordCount(), true, [&](int32_t r, uint8_t* key) {
     TRecord* record = data_.FetchRecord(r, nullptr, data_.RecordsPerRead);
-    const bool deleted = record->IsDeleted();
-    TKeyContext::BuildSystemKey(record->Data(), key.data());
+    if (!record->IsDeleted()) ++active;
+    TKeyContext::BuildSystemKey(record->Data(), key);
     data_.ReleaseRecord(record);
-    if (sorted) {
-      keys.Append(key.data(), r);
-    } else {
-      tree.InsertKey(key.data(), r);
-    }
-    if (!deleted) ++active;
-  }
-  if (sorted) keys.BuildTree(index_, kSysDeletedSlot, keys.SortedOrder());
+    return true;
+  });
   h.ActiveRecordCount = active;
   indexRecreated_ = false;
 }

@@ -44,6 +44,16 @@ void InsertSites(TDataCursor& cursor, int count, int from = 0) {
   }
 }
 
+// Deletes the sites Url(0), Url(step), Url(2 * step) ... below count.
+void DeleteEvery(TDataCursor& cursor, int count, int step) {
+  Row key(cursor);
+  for (int i = 0; i < count; i += step) {
+    key.Set("siteurl", Url(i));
+    ASSERT_TRUE(cursor.FindKey(key.data())) << Url(i);
+    cursor.DeleteRecord();
+  }
+}
+
 // The catalogue's structure plus a non-unique index on sitename, a unique
 // index on sitetype and url with both compressions, and a descending one.
 TTableStructure LoadStructure() {
@@ -123,12 +133,7 @@ TEST(CursorBulkLoad, TheTreesLaidDownFromSortedKeysHoldWhatInsertsOneByOneMake) 
   {
     auto c = bulk.Open("t", "siteurl");
     InsertSites(*c, 400, kRows);
-    Row key(*c);
-    for (int i = 0; i < kRows; i += 4) {
-      key.Set("siteurl", Url(i));
-      ASSERT_TRUE(c->FindKey(key.data())) << Url(i);
-      c->DeleteRecord();
-    }
+    ASSERT_NO_FATAL_FAILURE(DeleteEvery(*c, kRows, 4));
   }
   const TVerifySummary after = Check(bulk);
   EXPECT_TRUE(after.Sound()) << after.Total() << " findings";
@@ -152,12 +157,7 @@ TEST(CursorBulkLoad, ARebuildLaysEveryTreeDownFromSortedKeysInTheOrderItHad) {
       row.Set("siteurl", Url(i)).Set("sitename", kNames[i % 5] + std::to_string(i % 50)).Set("sitetype", "t");
       c->InsertRecord(row.data());
     }
-    Row key(*c);
-    for (int i = 0; i < kRows; i += 7) {
-      key.Set("siteurl", Url(i));
-      ASSERT_TRUE(c->FindKey(key.data())) << Url(i);
-      c->DeleteRecord();
-    }
+    ASSERT_NO_FATAL_FAILURE(DeleteEvery(*c, kRows, 7));
   }
   const auto before = Orders(env);
   {
